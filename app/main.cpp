@@ -1,0 +1,39 @@
+// Program entry: start-up in its fixed order, then the main cycle of room
+// visits. Every normal end goes through exit(0) and the exit handlers.
+#include <csignal>
+#include <cstdlib>
+
+#include "app/program_state.h"
+#include "core/error.h"
+#include "ui/event.h"
+
+namespace {
+
+void ExitHandler() {
+  // Withdraws a room still announced to the lobby (wired with the lobby).
+}
+
+int StartUp() {
+  // 1. The embedded sound files are registered with the sound layer.
+  // 2. Subsystems start: the event queue and its driver here; the toolkit,
+  //    sound, sockets and replication join as their layers land.
+  InitEvents();
+  // 3. The local participant.
+  Program().localPlayer = std::make_shared<TPlayer>();
+  // 4. localPlayer.ip from the lobby's ping (lobby layer).
+  // 5. The two cue sounds (sound layer).
+  // 6. The exit handler.
+  std::atexit(ExitHandler);
+  // 7. The user name from the text prompt (gadget layer); an empty name ends
+  //    the program. Until the prompt exists the name is empty.
+  if (Program().localPlayer->name.empty()) EndProgram();
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  std::signal(SIGPIPE, SIG_IGN);
+  RunGuarded(StartUp);
+  EndProgram();
+}

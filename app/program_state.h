@@ -1,0 +1,28 @@
+// The process-wide program state. Main thread only; lives for the whole run.
+#pragma once
+
+#include <memory>
+
+#include "app/room_model.h"
+
+class TGNetHost;
+class TSound;
+
+struct TProgramState {
+  // The program's identity: the lobby's game key, the browser's title, the
+  // room window's title prefix.
+  const TString gameName = u"ColloquorRC2b";
+  std::shared_ptr<TPlayer> localPlayer;
+  std::shared_ptr<TGNetHost> netHost;  // one per room visit
+  TString roomName;                    // non-empty while announced to the lobby
+  TString browserChoice;               // "CANCEL", "HOST" or a room's address
+  int quitRequested = 0;
+  int topicIndex = 0;
+  std::shared_ptr<TSound> dingSound;
+  std::shared_ptr<TSound> tickSound;
+};
+
+TProgramState& Program();
+
+// Ends the program normally: exit(0), which runs the registered exit handlers.
+[[noreturn]] void EndProgram();
