@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "app/chat.h"
+
+namespace {
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return t;
+}
+const TString kStamp = u"** 14:03:22 - 06 Dec 2026";
+}  // namespace
+
+TEST(Timestamp, EnglishMonthEvenWhenTheProcessLocaleDiffers) {
+  EXPECT_EQ(FormatTimestamp(At(2026, 12, 6, 14, 3, 22)), kStamp);
+  // A translated month name in the log would break every stamp.
+  if (std::setlocale(LC_TIME, "de_DE.UTF-8") || std::setlocale(LC_TIME, "fr_FR.UTF-8")) {
+    EXPECT_EQ(FormatTimestamp(At(2026, 5, 1, 0, 0, 9)), u"** 00:00:09 - 01 May 2026");
+    std::setlocale(LC_TIME, "C");
+  }
+}
+
+TEST(Input, TrimmedAndCutTo256) {
+  EXPECT_EQ(PrepareInput(u"  hello there \t"), u"hello there");
+  EXPECT_EQ(PrepareInput(u" \t "), u"");
+  TString longLine(300, u'x');
+  EXPECT_EQ(PrepareInput(u"   " + longLine).size(), 256u);
+}
+
+TEST(Chat, TheHostIsMarkedWithAnAsterisk) {
+  EXPECT_EQ(ChatLine(u"Debater1", u"HOST", u"hello"), u"Debater1*: hello");
+  EXPECT_EQ(ChatLine(u"Debater2", u"GUEST", u"hello"), u"Debater2: hello");
+  EXPECT_EQ(ChatLine(u"Dev", u"DEV", u"hi"), u"Dev: hi");
+}
+
+TEST(Commands, SplitAtTheFirstSpaceCaseInsensitively) {
+  TCommand c = ParseCommand(u"/USERLIST");
+  EXPECT_EQ(c.command, u"userlist");
+  EXPECT_EQ(c.argument, u"");
+  c = ParseCommand(u"/Kick DEBATER2");
+  EXPECT_EQ(c.command, u"kick");
+  EXPECT_EQ(c.argument, u"DEBATER2");
+  EXPECT_TRUE(SameUserName(c.argument, u"Debater2"));
+  c = ParseCommand(u"/kick  Debater2");  // two spaces: the argument starts with one
+  EXPECT_EQ(c.argument, u" Debater2");
+  EXPECT_FALSE(SameUserName(c.argument, u"Debater2"));
+  c = ParseCommand(u"/ban a b");
+  EXPECT_EQ(c.command, u"ban");
+  EXPECT_EQ(c.argument, u"a b");
+}
+
+TEST(Texts, UserListMarksTheHost) {
+  EXPECT_EQ(UserListLine({{u"Debater1", u"HOST"}, {u"Debater2", u"GUEST"}}, kStamp),
+            u"** USER LIST ** 14:03:22 - 06 Dec 2026, Debater1*, Debater2\n");
+  EXPECT_EQ(UserListLine({}, kStamp), u"** USER LIST ** 14:03:22 - 06 Dec 2026\n");
+}
+
+TEST(Texts, TheTwoHostLostTextsDifferInCapitalisation) {
+  EXPECT_EQ(HostLostText(kStamp),
+            u"\n\n** CONNECTION WITH HOST LOST ** 14:03:22 - 06 Dec 2026\n** If this is due to a "
+            u"bad connection you may be able to leave and re-enter room\n\n");
+  EXPECT_NE(HOST_LEAVING_NOTICE.find(u"due To a bad connection you may be able To leave And"),
+            TString::npos);
+}
+
+TEST(Texts, TopicResultCountsTheUndecided) {
+  EXPECT_EQ(TopicResultText(u"Cats", u"Dogs", 2, 1, 5),
+            u"\nCats - 2\nUndecided - 2\nDogs - 1\n\n** NEW TOPIC ");
+}
+
+TEST(Texts, CountdownShowsAtMost20Characters) {
+  EXPECT_EQ(CountdownText(300), u"New subject: 300s");
+  EXPECT_EQ(CountdownText(-1234567), u"New subject: -123456");
+}
+
+TEST(Texts, ReceivedMessagesAreStampedOnlyByTheFlag) {
+  EXPECT_EQ(ReceivedMessageText(u"a", 4, kStamp), u"a" + kStamp + u"\n");
+  EXPECT_EQ(ReceivedMessageText(u"a", 6, kStamp), u"a" + kStamp + u"\n");
+  EXPECT_EQ(ReceivedMessageText(u"a", 0, kStamp), u"a\n");
+  EXPECT_EQ(ReceivedMessageText(u"a", 2, kStamp), u"a\n");
+  EXPECT_EQ(ReceivedMessageText(u"a", -1, kStamp), u"a\n");
+  EXPECT_EQ(ReceivedMessageText(u"a", 1, kStamp), u"a\n");  // blue: bit 4 is not a flag here
+}
+
+TEST(Texts, RequestsAndNotices) {
+  EXPECT_EQ(ExtensionRequest(u"Debater2"), u"** Debater2 requests a time extension ");
+  EXPECT_EQ(TopicChangeRequest(u"Debater2"), u"** Debater2 requests a topic change ");
+  EXPECT_EQ(JoinedText(u"Bo", kStamp), u"** Bo has joined " + kStamp + u"\n");
+  EXPECT_EQ(LeftText(u"Bo", kStamp), u"** Bo has left " + kStamp + u"\n");
+  EXPECT_EQ(KickAttemptText(kStamp), u"** Host attempted to kick you from server " + kStamp + u"\n");
+  EXPECT_EQ(WelcomeText(u"Bo", u"ColloquorRC2b", kStamp),
+            u"** Welcome Bo to ColloquorRC2b\n** Please keep your discussions civil and enjoy "
+            u"yourself\n\n** Choose a side and start debating " + kStamp + u"\n");
+}
+
+TEST(Rename, AppendsTheLobbyTimerCount) {
+  EXPECT_EQ(RenamedName(u"Debater1", 0), u"Debater10");
+  EXPECT_EQ(RenamedName(u"Debater1", 3), u"Debater13");
+}
+
+TEST(Bars, SinglePrecisionTruncatedTowardZero) {
+  TBarWidths w = BarWidths(800, 1, 1, 3);  // 780 / 3 = 260 each
+  EXPECT_EQ(w.red, 260);
+  EXPECT_EQ(w.blue, 260);
+  w = BarWidths(801, 2, 0, 3);  // 781 * 2 / 3 = 520.67
+  EXPECT_EQ(w.red, 520);
+  EXPECT_EQ(w.blue, 0);
+  w = BarWidths(800, 0, 0, 1);
+  EXPECT_EQ(w.red, 0);
+}
+
+TEST(SavedLog, OneBytePerCharacterWithoutAMarkWhenEverythingFits) {
+  EXPECT_EQ(EncodeLog(u"a\n\u00e9"), std::string("a\n\xe9"));
+}
+
+TEST(SavedLog, Utf16LittleEndianWithAMarkOtherwise) {
+  EXPECT_EQ(EncodeLog(u"a\n\u0141"), std::string("\xff\xfe" "a\0\n\0\x41\x01", 8));
+}
