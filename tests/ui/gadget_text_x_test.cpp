@@ -1,0 +1,1 @@
+#include "tests/support/gadget_fixture.h"
