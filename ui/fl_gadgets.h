@@ -88,6 +88,9 @@ std::shared_ptr<TFLGadget> NewLabelGadget();
 std::shared_ptr<TFLGadget> NewTextAreaGadget();
 std::shared_ptr<TFLGadget> NewListBoxGadget();
 
+// The style letters of a text area, one per character ("" for other gadgets).
+std::string TextAreaStyleLetters(TGadget* gadget);
+
 // A window gadget's reaction to its window gaining or losing the focus.
 void WindowFocusChanged(Fl_Window* window, bool gained);
 

@@ -200,6 +200,14 @@ class TFLTextArea : public TFLGadget {
     --locked;
   }
 
+  std::string StyleLetters() const {
+    if (!styles_) return {};
+    char* letters = styles_->text();
+    std::string result(letters ? letters : "");
+    std::free(letters);
+    return result;
+  }
+
   void SetTabs(int n) override {
     if (text_ && n > 0) text_->tab_distance(n);
   }
@@ -376,8 +384,10 @@ class TFLListBox : public TFLGadget {
     const int event = Fl::event();
     const bool mouse = event == FL_PUSH || event == FL_RELEASE || event == FL_DRAG;
     const bool right = mouse && Fl::event_button() == FL_RIGHT_MOUSE;
-    const bool doubleClick = event == FL_PUSH && Fl::event_button() == FL_LEFT_MOUSE &&
-                             (Fl::event_clicks() & 1);
+    // The browser calls back for the second click of a double click when the
+    // button is released.
+    const bool doubleClick = (event == FL_PUSH || event == FL_RELEASE) &&
+                             Fl::event_button() == FL_LEFT_MOUSE && (Fl::event_clicks() & 1);
     if (Multi()) {
       OnMultiCallback(right, doubleClick);
       return;
@@ -490,6 +500,11 @@ class TFLListBox : public TFLGadget {
 };
 
 }  // namespace
+
+std::string TextAreaStyleLetters(TGadget* gadget) {
+  auto* area = dynamic_cast<TFLTextArea*>(gadget);
+  return area ? area->StyleLetters() : std::string();
+}
 
 std::shared_ptr<TFLGadget> NewTextAreaGadget() { return std::make_shared<TFLTextArea>(); }
 std::shared_ptr<TFLGadget> NewListBoxGadget() { return std::make_shared<TFLListBox>(); }

@@ -84,12 +84,15 @@ void TXClient::Click(int button, int count) {
   XSync(display_, False);
 }
 
-void TXClient::Press(unsigned long keysym, bool shift) {
+void TXClient::Press(unsigned long keysym, bool shift, bool control) {
   KeyCode shiftCode = XKeysymToKeycode(display_, XK_Shift_L);
+  KeyCode controlCode = XKeysymToKeycode(display_, XK_Control_L);
   KeyCode code = XKeysymToKeycode(display_, keysym);
   if (shift) XTestFakeKeyEvent(display_, shiftCode, True, CurrentTime);
+  if (control) XTestFakeKeyEvent(display_, controlCode, True, CurrentTime);
   XTestFakeKeyEvent(display_, code, True, CurrentTime);
   XTestFakeKeyEvent(display_, code, False, CurrentTime);
+  if (control) XTestFakeKeyEvent(display_, controlCode, False, CurrentTime);
   if (shift) XTestFakeKeyEvent(display_, shiftCode, False, CurrentTime);
   XSync(display_, False);
 }

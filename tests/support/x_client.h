@@ -31,7 +31,7 @@ class TXClient {
 
   void MoveTo(int rootX, int rootY);
   void Click(int button = 1, int count = 1);
-  void Press(unsigned long keysym, bool shift = false);
+  void Press(unsigned long keysym, bool shift = false, bool control = false);
   // Types printable ASCII text, key by key.
   void Type(const std::string& text);
 
