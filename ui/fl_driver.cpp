@@ -7,6 +7,8 @@
 #include <FL/fl_ask.H>
 #include <FL/x.H>
 
+#include <filesystem>
+
 #include "ui/fl_gadgets.h"
 
 namespace {
@@ -163,13 +165,22 @@ int TFLSystemDriver::Proceed(const TString& text, int) {
 
 TString TFLSystemDriver::RequestFile(const TString& title, const TString& filter, int save,
                                      const TString& path) {
+  // The initial path names a folder to show, or a file to propose in its folder.
   std::string start = path.empty() ? "." : ToBytes(path);
+  std::string proposed;
+  std::error_code error;
+  if (!path.empty() && !std::filesystem::is_directory(start, error) && start.back() != '/') {
+    proposed = start;
+    std::filesystem::path folder = std::filesystem::path(start).parent_path();
+    start = folder.empty() ? "." : folder.string();
+  }
   std::string pattern = ToBytes(FilterToPattern(filter));
   std::string caption = ToBytes(title);
   Fl_File_Chooser chooser(start.c_str(), pattern.empty() ? nullptr : pattern.c_str(),
                           save ? Fl_File_Chooser::CREATE : Fl_File_Chooser::SINGLE,
                           caption.c_str());
   chooser.preview(0);
+  if (!proposed.empty()) chooser.value(proposed.c_str());
   chooser.show();
   // The chooser's own loop: the wake-up pipe is still served meanwhile, so
   // timer ticks keep arriving in the queue.

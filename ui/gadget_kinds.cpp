@@ -146,6 +146,14 @@ class TFLWindow : public TFLGadget {
       if (part) flag ? part->activate() : part->deactivate();
   }
 
+  int State() override {
+    int state = TFLGadget::State();
+    // A window the toolkit has not put on the screen is hidden whatever its
+    // widget flag says.
+    if (window() && !window()->shown()) state |= STATE_HIDDEN;
+    return state;
+  }
+
   void SetMinimumSize(int w, int h) override {
     minW_ = std::max(w, 0);
     minH_ = std::max(h, 0);

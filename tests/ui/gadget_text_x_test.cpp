@@ -188,6 +188,18 @@ TEST_F(GadgetTest, AListBoxReportsSelectionsAndDoubleClicks) {
   EXPECT_EQ(Count(GadgetSelect, list), 1);
   EXPECT_EQ(list->SelectedItem(), 1);
 
+  // The right button reports the menu request where it was released.
+  events.clear();
+  clickLine(0, 1 /* count */);
+  WaitEvent(GadgetSelect, list);
+  events.clear();
+  ClickOn(list, 1, 3, 20, 4 + lineHeight / 2);
+  TEventRef menu = WaitEvent(GadgetMenu, list);
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(menu->data, list->SelectedItem());
+  EXPECT_EQ(menu->x, 20);
+
+  list->SelectItem(1, 1);
   list->SelectItem(1, 0);
   EXPECT_EQ(list->SelectedItem(), -1);
   list->SelectItem(0, 2);

@@ -4,6 +4,8 @@
 #include <FL/Fl_Input.H>
 #include <X11/keysym.h>
 
+#include <cstdlib>
+
 #include "ui/fl_driver.h"
 #include "ui/timer.h"
 
@@ -139,6 +141,16 @@ TEST_F(GadgetTest, TheCloseBoxReportsWindowCloseAndLeavesTheWindowOpen) {
   client.RequestClose(Xid(window));
   WaitUntil([&] { return Count(WindowClose, window) == 2; }, 5000, [&] { Drain(); });
   EXPECT_EQ(Count(WindowClose, window), 2);
+}
+
+TEST_F(GadgetTest, AHiddenWindowStaysHiddenUntilShown) {
+  TGadgetRef window = MakeWindow(u"later", 0, 0, 200, 100, nullptr, kDialog | WIN_HIDDEN);
+  windows.push_back(window);
+  EXPECT_EQ(window->State() & STATE_HIDDEN, STATE_HIDDEN);
+  window->SetShow(1);
+  XSync(fl_display, False);
+  EXPECT_TRUE(client.WaitViewable(Xid(window), [&] { Drain(); }));
+  EXPECT_EQ(window->State() & STATE_HIDDEN, 0);
 }
 
 TEST_F(GadgetTest, FocusComesAsWindowActivateAndIsNoneWhileAnotherClientHoldsIt) {
@@ -323,5 +335,57 @@ TEST_F(GadgetTest, CleanUpFreesKidsAndWidgetsWithoutXErrors) {
     EXPECT_EQ(WidgetOf(window), nullptr);
     inner->SetText(u"after clean-up");  // harmless on a freed gadget
     Settle();
+  }
+}
+
+TEST_F(GadgetTest, OneOfEachKindLivesInOneWindow) {
+  TGadgetRef window = ShowWindow(u"Colloquor gadgets", 0, 0, 520, 330, kRoom);
+  TGadgetRef log = MakeTextArea(10, 40, 300, 150, window, TXA_WORDWRAP | TXA_READONLY);
+  log->AddText(u"** Welcome to the gadget showcase\n");
+  log->SetStyle(0, 0, 0, TXS_BOLD, 0, -1, TXU_CHARS);
+  const int start = log->AreaLen(TXU_CHARS);
+  log->AddText(u"A red line from a RED debater\n");
+  log->SetStyle(255, 0, 0, 0, start, -1, TXU_CHARS);
+  const int blue = log->AreaLen(TXU_CHARS);
+  log->AddText(u"A blue line from a BLUE debater, long enough to wrap at the edge\n");
+  log->SetStyle(0, 0, 255, 0, blue, -1, TXU_CHARS);
+  TGadgetRef list = MakeListBox(320, 40, 190, 150, window, 0);
+  list->SetColor(255, 191, 191);
+  AppendItem(list, u"Debater1 [HOST]");
+  AppendItem(list, u"mail@example [GUEST]");
+  list->SelectItem(1, 1);
+  TGadgetRef bar = MakePanel(10, 10, 250, 20, window, 0);
+  bar->SetColor(255, 0, 0);
+  TGadgetRef light = MakePanel(490, 300, 10, 10, window, PNL_SUNKEN);
+  light->SetColor(0, 255, 0);
+  MakePanel(270, 200, 240, 60, window, PNL_TITLED, u"Titled panel");
+  MakeLabel(u"Connection: ", 380, 296, 100, 20, window, LBL_RIGHT);
+  MakeLabel(u"Centred label", 270, 8, 240, 24, window, LBL_CENTRE | LBL_SUNKEN);
+  MakeLabel(u"", 10, 196, 250, 2, window, LBL_SEPARATOR);
+  TGadgetRef red = MakeButton(u"RED", 10, 205, 80, 24, window, BTN_RADIO | BTN_PUSHLIKE);
+  red->SetTextColor(255, 0, 0);
+  TGadgetRef undecided = MakeButton(u"Undecided", 95, 205, 80, 24, window, BTN_RADIO | BTN_PUSHLIKE);
+  undecided->SetSelected(1);
+  MakeButton(u"Mute", 180, 205, 80, 24, window, BTN_CHECK | BTN_PUSHLIKE);
+  MakeButton(u"Check", 10, 235, 80, 24, window, BTN_CHECK);
+  MakeButton(u"Round", 95, 235, 80, 24, window, BTN_RADIO);
+  TGadgetRef field = MakeTextField(10, 270, 360, 20, window, 0);
+  field->SetText(u"Typed text");
+  MakeButton(u"Send", 380, 268, 60, 24, window, BTN_OK);
+  MakeButton(u"Leave Room", 10, 298, 100, 24, window, BTN_CANCEL);
+  MakeButton(u"Save...", 120, 298, 80, 24, window, BTN_PUSH);
+  EXPECT_EQ(window->kids.size(), 17u);
+  for (int kind : {GADGET_TEXTAREA, GADGET_LISTBOX, GADGET_PANEL, GADGET_LABEL, GADGET_BUTTON,
+                   GADGET_TEXTFIELD}) {
+    bool found = false;
+    for (auto& kid : window->kids) found = found || kid->Class() == kind;
+    EXPECT_TRUE(found) << kind;
+  }
+  Settle();
+  // The picture is for people to look at; it never goes into the tree.
+  if (const char* dir = std::getenv("COLLOQUOR_SCREENSHOT_DIR")) {
+    for (int i = 0; i < 10; ++i) Fl::check();
+    std::string command = std::string("import -window root ") + dir + "/gadgets.png";
+    EXPECT_EQ(std::system(command.c_str()), 0);
   }
 }
