@@ -3,6 +3,7 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_Input.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
 #include <FL/x.H>
@@ -180,8 +181,14 @@ TString TFLSystemDriver::RequestFile(const TString& title, const TString& filter
                           save ? Fl_File_Chooser::CREATE : Fl_File_Chooser::SINGLE,
                           caption.c_str());
   chooser.preview(0);
+  chooser.directory(start.c_str());
   if (!proposed.empty()) chooser.value(proposed.c_str());
   chooser.show();
+  // The name field opens with the folder's path selected, and a name typed
+  // over it would be taken relative to the process's working folder, not the
+  // one shown. Put the insertion point after the path instead, so a typed
+  // name lands in the folder on screen.
+  if (auto* name = dynamic_cast<Fl_Input*>(Fl::focus())) name->position(name->size());
   // The chooser's own loop: the wake-up pipe is still served meanwhile, so
   // timer ticks keep arriving in the queue.
   while (chooser.shown()) Fl::wait();

@@ -15,11 +15,13 @@
 namespace {
 
 struct Answer {
-  TXClient* client = nullptr;
-  unsigned long keysym = 0;
+  Answer(TXClient* client, unsigned long keysym) : client(client), keysym(keysym) {}
+  TXClient* client;
+  unsigned long keysym;
   int tries = 0;
   bool pressed = false;
   std::function<void(Fl_Window*)> inspect;  // looks at the dialog before the key
+  std::string typed;                          // typed before the key
 };
 
 Answer* currentAnswer = nullptr;
@@ -40,6 +42,7 @@ void AnswerDialog(void*) {
   }
   if (answer.inspect) answer.inspect(dialog);
   answer.client->Focus(xid);
+  answer.client->Type(answer.typed);
   answer.client->Press(answer.keysym);
   answer.pressed = true;
 }
@@ -71,7 +74,7 @@ bool HasBoxLabelled(Fl_Window* dialog, const char* text) {
 }  // namespace
 
 TEST_F(GadgetTest, NotifyShowsTheTextLiterallyWithTheRightIcon) {
-  Answer plain{&client, XK_Escape, 0, false, nullptr};
+  Answer plain{&client, XK_Escape};
   bool informationIcon = false, literal = false;
   plain.inspect = [&](Fl_Window* dialog) {
     informationIcon = HasBoxLabelled(dialog, "i");
@@ -83,7 +86,7 @@ TEST_F(GadgetTest, NotifyShowsTheTextLiterallyWithTheRightIcon) {
   EXPECT_TRUE(informationIcon);
   EXPECT_TRUE(literal);
 
-  Answer serious{&client, XK_Return, 0, false, nullptr};
+  Answer serious{&client, XK_Return};
   bool alertIcon = false;
   serious.inspect = [&](Fl_Window* dialog) { alertIcon = HasBoxLabelled(dialog, "!"); };
   AnswerWith(serious);
@@ -93,21 +96,21 @@ TEST_F(GadgetTest, NotifyShowsTheTextLiterallyWithTheRightIcon) {
 }
 
 TEST_F(GadgetTest, ConfirmAndProceedAnswerEscapeAndReturn) {
-  Answer escape{&client, XK_Escape, 0, false, nullptr};
+  Answer escape{&client, XK_Escape};
   AnswerWith(escape);
   EXPECT_EQ(Confirm(u"Really?"), 0);
   EXPECT_TRUE(escape.pressed);
 
-  Answer cancel{&client, XK_Escape, 0, false, nullptr};
+  Answer cancel{&client, XK_Escape};
   AnswerWith(cancel);
   EXPECT_EQ(Proceed(u"Save first?"), -1);
   EXPECT_TRUE(cancel.pressed);
 
   // Return takes the default, the second button listed: "Yes" and "No".
-  Answer yes{&client, XK_Return, 0, false, nullptr};
+  Answer yes{&client, XK_Return};
   AnswerWith(yes);
   EXPECT_EQ(Confirm(u"Really?"), 1);
-  Answer no{&client, XK_Return, 0, false, nullptr};
+  Answer no{&client, XK_Return};
   AnswerWith(no);
   EXPECT_EQ(Proceed(u"Save first?"), 0);
 }
@@ -119,7 +122,7 @@ TEST_F(GadgetTest, RequestFileOffersTheFilteredFilesAndCancelGivesEmpty) {
   std::ofstream(dir / "log.txt") << "x";
   std::ofstream(dir / "other.log") << "x";
 
-  Answer cancel{&client, XK_Escape, 0, false, nullptr};
+  Answer cancel{&client, XK_Escape};
   std::string caption;
   std::vector<std::string> offered;
   cancel.inspect = [&](Fl_Window* dialog) {
@@ -137,5 +140,13 @@ TEST_F(GadgetTest, RequestFileOffersTheFilteredFilesAndCancelGivesEmpty) {
   EXPECT_EQ(caption, "Save discussion log");
   EXPECT_NE(std::find(offered.begin(), offered.end(), "log.txt"), offered.end());
   EXPECT_EQ(std::find(offered.begin(), offered.end(), "other.log"), offered.end());
+
+  // Saving: a name typed into the chooser comes back as a path in its folder.
+  Answer save{&client, XK_Return};
+  save.typed = "saved.txt";
+  AnswerWith(save);
+  chosen = RequestFile(u"Save discussion log", u"Text Files:txt", 1, FromBytes(dir.string() + "/"));
+  EXPECT_TRUE(save.pressed);
+  EXPECT_EQ(fs::path(ToBytes(chosen)), dir / "saved.txt");
   fs::remove_all(dir);
 }
