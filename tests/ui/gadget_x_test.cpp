@@ -46,6 +46,14 @@ TEST_F(GadgetTest, TheToolkitDriverReplacesTheFoundationDriver) {
   EXPECT_NE(dynamic_cast<TFLGuiSystemDriver*>(&CurrentSystemDriver()), nullptr);
 }
 
+TEST_F(GadgetTest, XErrorsOfTheProgramsConnectionAreSeenByTheChecks) {
+  // Guards the "no X errors" checks of every test: an error must reach them.
+  XDestroyWindow(fl_display, 0x1fffff);
+  XSync(fl_display, False);
+  EXPECT_FALSE(ToolkitWarnings().empty());
+  ToolkitWarnings().clear();
+}
+
 TEST_F(GadgetTest, ATimerTickWakesALoopBlockedInWaitUnderTheToolkitDriver) {
   // A time-out of the toolkit stands guard: if ticks never woke the wait, it
   // ends the wait with another event instead of hanging the test.
