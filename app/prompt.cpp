@@ -30,10 +30,12 @@ TString PromptText(const TString& title, const TString& initialText) {
   if (!window) return {};
   TGadgetRef field = MakeTextField(10, 10, 280, 20, window, 0);
   field->SetText(initialText);
-  field->Activate(ACT_FOCUS);
   TGadgetRef ok = MakeButton(u"OK", 210, 40, 80, 24, window, BTN_OK);
   TGadgetRef cancel = MakeButton(u"Cancel", 10, 40, 80, 24, window, BTN_CANCEL);
   field->SetFilter(NameCharFilter, nullptr);
+  // Focusing polls the toolkit: keys already typed are handled then, so the
+  // buttons and the filter must be in place first.
+  field->Activate(ACT_FOCUS);
 
   TString result;
   for (;;) {

@@ -146,6 +146,8 @@ TEST_F(PromptTest, TheCancelButtonCancels) {
 }
 
 TEST_F(PromptTest, TheProgramEndsWithStatusZeroWhenNoNameIsGiven) {
+  // Also guards against keys pressed as the prompt appears being handled
+  // before its Cancel button and filter existed (Escape was lost).
   char* argv[] = {const_cast<char*>(COLLOQUOR_BINARY), nullptr};
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, COLLOQUOR_BINARY, nullptr, nullptr, argv, environ), 0);
