@@ -44,7 +44,12 @@ TString PromptText(const TString& title, const TString& initialText) {
     if (source == window && id == WindowClose) break;
     if (source == field) {
       TString text = field->GetText();
-      if (text.size() > kMaxPromptLength) field->SetText(text.substr(0, kMaxPromptLength));
+      if (text.size() > kMaxPromptLength) {
+        field->SetText(text.substr(0, kMaxPromptLength));
+        // SetText selects everything; left so, the next key would replace the
+        // whole name. Keep typing at the end instead, where it is cut again.
+        field->SetSelection(kMaxPromptLength, 0, TXU_CHARS);
+      }
     } else if (source == ok && id == GadgetAction) {
       result = field->GetText();
       break;

@@ -7,6 +7,8 @@
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Round_Button.H>
 
+#include <algorithm>
+
 #include "ui/event_queue.h"
 #include "ui/fl_driver.h"
 #include "ui/fl_gadgets.h"
@@ -471,6 +473,15 @@ class TFLTextField : public TFLGadget {
   TString GetText() override {
     if (!input()) return {};
     return FromBytes(std::string_view(input()->value(), static_cast<size_t>(input()->size())));
+  }
+
+  // Characters only: the insertion point at pos + length, the range selected.
+  void SetSelection(int pos, int length, int) override {
+    if (!input()) return;
+    const int size = input()->size();
+    const int start = std::clamp(pos, 0, size);
+    const int end = length < 0 ? size : std::clamp(start + length, start, size);
+    input()->position(end, start);
   }
 
   void Activate(int command) override {

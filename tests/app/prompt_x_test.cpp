@@ -106,10 +106,12 @@ TEST_F(PromptTest, ASixteenthCharacterIsCutAndSpacesAndHyphensAreRefused) {
   Script script({Focused(), FieldHasFocus(), FieldIs("Username"),
                  Do([&] { client.Type("abcdefghijklmno"); }), FieldIs("abcdefghijklmno"),
                  Do([&] { client.Type("p"); }),
-                 // The loop cuts the field back to 15 and selects all of it.
+                 // The loop cuts the field back to 15, typing on at the end.
                  [] { return FocusedInput()->size() == 15 && FocusedInput()->mark() == 15 &&
-                             FocusedInput()->position() == 0; },
-                 // Had either been taken, it would have replaced the selection.
+                             FocusedInput()->position() == 15; },
+                 // Regression: a 17th key replaced the whole name.
+                 Do([&] { client.Type("q"); }),
+                 [] { return FocusedInput()->size() == 15 && FocusedInput()->position() == 15; },
                  Do([&] { client.Type(" -"); }), Do([&] { client.Press(XK_Return); })});
   EXPECT_EQ(PromptText(u"Choose Username", u"Username"), u"abcdefghijklmno");
   EXPECT_TRUE(script.finished());
