@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 #include "app/program_state.h"
+#include "app/prompt.h"
 #include "core/error.h"
 #include "ui/event.h"
+#include "ui/gadget.h"
 
 namespace {
 
@@ -15,17 +17,17 @@ void ExitHandler() {
 
 int StartUp() {
   // 1. The embedded sound files are registered with the sound layer.
-  // 2. Subsystems start: the event queue and its driver here; the toolkit,
+  // 2. Subsystems start: the event queue with the toolkit's driver here;
   //    sound, sockets and replication join as their layers land.
-  InitEvents();
+  InitGui();
   // 3. The local participant.
   Program().localPlayer = std::make_shared<TPlayer>();
   // 4. localPlayer.ip from the lobby's ping (lobby layer).
   // 5. The two cue sounds (sound layer).
   // 6. The exit handler.
   std::atexit(ExitHandler);
-  // 7. The user name from the text prompt (gadget layer); an empty name ends
-  //    the program. Until the prompt exists the name is empty.
+  // 7. The user name from the text prompt; an empty name ends the program.
+  Program().localPlayer->name = PromptText(u"Choose Username", u"Username");
   if (Program().localPlayer->name.empty()) EndProgram();
   return 0;
 }

@@ -11,7 +11,7 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # a headless X server and X tools for the window tests
-  xvfb xauth xdotool x11-utils
+  xvfb xauth xdotool x11-utils libxtst-dev
   # network namespaces and HTTP tools for the multi-process tests
   iproute2 curl procps psmisc
 )

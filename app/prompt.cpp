@@ -1,0 +1,64 @@
+#include "app/prompt.h"
+
+#include "ui/event_queue.h"
+#include "ui/gadget.h"
+
+namespace {
+
+constexpr size_t kMaxPromptLength = 15;
+
+bool NameCharacter(int32_t code) {
+  return (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z') ||
+         (code >= 'a' && code <= 'z') || code == '_';
+}
+
+// Keys that type nothing into the field but edit it or answer the dialog:
+// without Escape the Cancel button's shortcut could never fire from the field,
+// and without Delete the field could not be edited forward.
+bool EditingCharacter(int32_t code) { return code == 8 || code == 13 || code == 27 || code == 127; }
+
+}  // namespace
+
+int NameCharFilter(const TEvent& event, const TObjectRef&) {
+  if (event.id != KeyChar) return 1;
+  return NameCharacter(event.data) || EditingCharacter(event.data) ? 1 : 0;
+}
+
+TString PromptText(const TString& title, const TString& initialText) {
+  TGadgetRef window =
+      MakeWindow(title, 0, 0, 300, 70, nullptr, WIN_CENTRED | WIN_CLIENT_RECT | WIN_TITLED);
+  if (!window) return {};
+  TGadgetRef field = MakeTextField(10, 10, 280, 20, window, 0);
+  field->SetText(initialText);
+  TGadgetRef ok = MakeButton(u"OK", 210, 40, 80, 24, window, BTN_OK);
+  TGadgetRef cancel = MakeButton(u"Cancel", 10, 40, 80, 24, window, BTN_CANCEL);
+  field->SetFilter(NameCharFilter, nullptr);
+  // Focusing polls the toolkit: keys already typed are handled then, so the
+  // buttons and the filter must be in place first.
+  field->Activate(ACT_FOCUS);
+
+  TString result;
+  for (;;) {
+    const int32_t id = TEventQueue::Wait();
+    const TObjectRef source = TEventQueue::Current()->source;
+    if (source == window && id == WindowClose) break;
+    if (source == field) {
+      TString text = field->GetText();
+      if (text.size() > kMaxPromptLength) {
+        field->SetText(text.substr(0, kMaxPromptLength));
+        // SetText selects everything; left so, the next key would replace the
+        // whole name. Keep typing at the end instead, where it is cut again.
+        field->SetSelection(kMaxPromptLength, 0, TXU_CHARS);
+      }
+    } else if (source == ok && id == GadgetAction) {
+      result = field->GetText();
+      break;
+    } else if (source == cancel && id == GadgetAction) {
+      break;
+    } else if (id == AppTerminate) {
+      break;
+    }
+  }
+  window->CleanUp();
+  return result;
+}
