@@ -2,8 +2,9 @@
 # Regenerates the two cue sounds compiled into the program: tick.ogg (a short
 # wooden tick with a little room tail, 1.62 s) and ding.ogg (a small bell,
 # 2.32 s). Both are synthesised from sine partials and encoded as Ogg Vorbis,
-# 2 channels, 44100 Hz, nominal 160 kbit/s. Fixed serial numbers keep the
-# output repeatable. Needs sox and oggenc (Debian: sox, vorbis-tools).
+# 2 channels, 44100 Hz, nominal 160 kbit/s. Fixed serial numbers and sox's
+# repeatable mode give the same bytes on every run. Needs sox and oggenc
+# (Debian: sox, vorbis-tools).
 set -euo pipefail
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
