@@ -18,7 +18,7 @@ namespace mix {
 constexpr int32_t kMixRate = 44100;       // output frames per second
 constexpr int32_t kBlockFrames = 1024;    // stereo frames per mixed block
 constexpr int32_t kStartOffsetMs = 20;    // a voice starts this long after its request
-constexpr int32_t kMaxStartDelayMs = 1000;
+constexpr int32_t kMaxStartDelayMs = 1000;  // bounds the wait of a request "from the future"
 constexpr uint32_t kRingSize = 4096;
 constexpr uint32_t kChannelSlots = 4096;  // slot 0 is never used
 constexpr int32_t kUnityVolume = 4096;
