@@ -7,6 +7,7 @@
 #include "app/prompt.h"
 #include "core/error.h"
 #include "ui/event.h"
+#include "sound/sound.h"
 #include "ui/gadget.h"
 
 namespace {
@@ -16,14 +17,18 @@ void ExitHandler() {
 }
 
 int StartUp() {
-  // 1. The embedded sound files are registered with the sound layer.
-  // 2. Subsystems start: the event queue with the toolkit's driver here;
-  //    sound, sockets and replication join as their layers land.
+  // 1. The embedded sound files.
+  RegisterEmbeddedSounds();
+  // 2. Subsystems: the event queue with the toolkit's driver, sound; sockets
+  //    and replication join as their layers land.
   InitGui();
+  InitSound();
   // 3. The local participant.
   Program().localPlayer = std::make_shared<TPlayer>();
   // 4. localPlayer.ip from the lobby's ping (lobby layer).
-  // 5. The two cue sounds (sound layer).
+  // 5. The two cue sounds.
+  Program().dingSound = CurrentAudioDriver().LoadSound(u"incbin::ding.ogg", 0);
+  Program().tickSound = CurrentAudioDriver().LoadSound(u"incbin::tick.ogg", 0);
   // 6. The exit handler.
   std::atexit(ExitHandler);
   // 7. The user name from the text prompt; an empty name ends the program.
