@@ -39,7 +39,10 @@ class TGNetPeer : public TObject {
   // Asks ENet to disconnect, then forgets the handle.
   void Close();
   // Forgets the handle without a request (ENet already ended the connection).
-  void Detach() { _enetPeer = nullptr; }
+  void Detach() {
+    _enetPeer = nullptr;
+    _detached = true;
+  }
   void MapLocalId(int32_t localId, int32_t remoteId);
   void UnmapLocalId(int32_t localId);
 
@@ -62,9 +65,9 @@ class TGNetPeer : public TObject {
   uint32_t _connectID = 0;
   std::array<int32_t, GNET_ID_COUNT> _localToRemote{};
   std::array<int32_t, GNET_ID_COUNT> _remoteToLocal{};
-  // A peer without an ENet handle can keep what would have been sent, for
-  // harnesses that drive a host without a network.
-  bool _recordSends = false;
+  bool _detached = false;  // closed or disconnected: sends go nowhere
+  // A peer made without an ENet handle (a harness driving a host without a
+  // network) keeps here the packets it would have sent.
   std::vector<std::vector<uint8_t>> _sent;
   int64_t _skippedSends = 0;  // sends to a connection already going away
 };

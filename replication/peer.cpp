@@ -16,7 +16,7 @@ bool TGNetPeer::IsConnected() const {
 void TGNetPeer::Close() {
   // A handle that ENet already gave to another connection is not ours to end.
   if (_enetPeer && _enetPeer->connectID == _connectID) enet_peer_disconnect(_enetPeer, 0);
-  _enetPeer = nullptr;
+  Detach();
 }
 
 void TGNetPeer::MapLocalId(int32_t localId, int32_t remoteId) {
@@ -58,7 +58,7 @@ void TGNetPeer::SendMsg(const TGNetMsg& msg) {
 
 void TGNetPeer::SendPacket(ENetPacket* packet) {
   if (!_enetPeer) {
-    if (_recordSends) _sent.emplace_back(packet->data, packet->data + packet->dataLength);
+    if (!_detached) _sent.emplace_back(packet->data, packet->data + packet->dataLength);
     return;
   }
   // The remote end is going (or gone): its disconnect event is on its way

@@ -67,9 +67,7 @@ uint8_t* WriteItem(const TGNetSlot& slot, int index, uint8_t* out) {
       for (char16_t c : text) *out++ = static_cast<uint8_t>(c & 0xff);
       return out;
     }
-    default:
-      // Half precision is only ever received; a float slot is always type 6.
-      throw TRuntimeError("Invalid GNet data type");
+    default: throw TRuntimeError("Invalid GNet data type");  // checked before
   }
 }
 
@@ -101,6 +99,12 @@ size_t PackedSize(const TGNetSlot* slots, uint32_t mask) {
 std::vector<uint8_t> PackSlotArray(const TGNetSlot* slots, uint32_t mask) {
   size_t total = PackedSize(slots, mask);
   if (total > GNET_MAX_DATA) throw TRuntimeError("GNet message data too large");
+  for (int i = 0; i < GNET_SLOT_COUNT; ++i) {
+    // Half precision is only ever received; a float slot is always type 6.
+    int32_t type = slots[i]._type;
+    bool writable = type == SLOT_EMPTY || (type >= SLOT_INT32 && type <= SLOT_FLOAT32 && type != SLOT_FLOAT16);
+    if ((mask & (1u << i)) && !writable) throw TRuntimeError("Invalid GNet data type");
+  }
   std::vector<uint8_t> data(total);
   uint8_t* out = data.data();
   for (int i = 0; i < GNET_SLOT_COUNT; ++i)
