@@ -60,6 +60,8 @@ class TGNetPeer : public TObject {
 
   // Whether ENet still carries this connection.
   bool IsConnected() const;
+  // Whether packets queued for this connection still await acknowledgement.
+  bool IsSending() const;
 
   ENetPeer* _enetPeer = nullptr;
   uint32_t _connectID = 0;
@@ -95,8 +97,11 @@ class TGNetHost : public TObject {
   // (e.g. "GNet message data too large"); never because of a peer's input.
   void Sync();
   // Disconnects every peer, flushes and destroys the ENet host. Objects and
-  // lists stay. A second call does nothing; a closed host neither listens nor
-  // connects again, and its Sync only advances local states.
+  // lists stay. What the last Sync queued is given up to 250 ms to be
+  // acknowledged first: ENet discards received packets that arrive together
+  // with the disconnect. Events arriving meanwhile are dropped. A second call
+  // does nothing; a closed host neither listens nor connects again, and its
+  // Sync only advances local states.
   void Close();
 
   void BroadCast(const TGNetMsg& msg, const TGNetPeer* exceptPeer);
@@ -164,6 +169,7 @@ class TGNetHost : public TObject {
   void ReceiveMessage(const TGNetMsg& msg);
   void CloseOwnedObject(const TGNetPeerRef& peer, const TGNetObjectRef& obj, bool listed);
   void DiscardEvents();
+  void AwaitAcknowledgements();
 };
 
 using TGNetHostRef = std::shared_ptr<TGNetHost>;

@@ -13,6 +13,11 @@ bool TGNetPeer::IsConnected() const {
          _enetPeer->connectID == _connectID;
 }
 
+bool TGNetPeer::IsSending() const {
+  return IsConnected() && !(enet_list_empty(&_enetPeer->outgoingCommands) &&
+                            enet_list_empty(&_enetPeer->sentReliableCommands));
+}
+
 void TGNetPeer::Close() {
   // A handle that ENet already gave to another connection is not ours to end.
   if (_enetPeer && _enetPeer->connectID == _connectID) enet_peer_disconnect(_enetPeer, 0);
