@@ -195,9 +195,10 @@ void TGNetHost::DropPeer(const TGNetPeerRef& peer) {
   }
   // Replicas that only this process closed left the list but not the map;
   // the other processes still hold them.
-  for (int32_t id = 1; id <= GNET_MAX_ID; ++id) {
-    TGNetObjectRef obj = _idMap[id];
-    if (obj && obj->_peer == peer) CloseOwnedObject(peer, obj, false);
+  for (int32_t id = 1; id <= GNET_MAX_ID && peer->_mappedIds > 0; ++id) {
+    if (peer->_localToRemote[id] == 0) continue;
+    const TGNetObjectRef& entry = _idMap[id];
+    if (entry && entry->_peer == peer) CloseOwnedObject(peer, TGNetObjectRef(entry), false);
   }
   for (auto it = _peers.begin(); it != _peers.end(); ++it) {
     if (*it == peer) {

@@ -67,6 +67,7 @@ class TGNetPeer : public TObject {
   uint32_t _connectID = 0;
   std::array<int32_t, GNET_ID_COUNT> _localToRemote{};
   std::array<int32_t, GNET_ID_COUNT> _remoteToLocal{};
+  int32_t _mappedIds = 0;  // non-zero entries of _localToRemote
   bool _detached = false;  // closed or disconnected: sends go nowhere
   // A peer made without an ENet handle (a harness driving a host without a
   // network) keeps here the packets it would have sent.

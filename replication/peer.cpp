@@ -25,12 +25,15 @@ void TGNetPeer::Close() {
 }
 
 void TGNetPeer::MapLocalId(int32_t localId, int32_t remoteId) {
-  _localToRemote[localId & GNET_MAX_ID] = remoteId;
+  int32_t& entry = _localToRemote[localId & GNET_MAX_ID];
+  _mappedIds += (entry == 0) - (remoteId == 0);
+  entry = remoteId;
   _remoteToLocal[remoteId & GNET_MAX_ID] = localId;
 }
 
 void TGNetPeer::UnmapLocalId(int32_t localId) {
   int32_t remoteId = _localToRemote[localId & GNET_MAX_ID];
+  if (remoteId != 0) --_mappedIds;
   _localToRemote[localId & GNET_MAX_ID] = 0;
   _remoteToLocal[remoteId & GNET_MAX_ID] = 0;
 }

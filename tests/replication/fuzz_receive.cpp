@@ -122,6 +122,11 @@ void CheckHost(const TGNetHost& host) {
     const auto& obj = host._idMap[id];
     if (obj && (id == 0 || obj->_id != id)) Fail("id map entry under a wrong id");
   }
+  for (const auto& peer : host._peers) {
+    int32_t mapped = 0;
+    for (int32_t remote : peer->_localToRemote) mapped += remote != 0;
+    if (mapped != peer->_mappedIds) Fail("mapped id count is off");
+  }
 }
 
 }  // namespace
