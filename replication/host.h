@@ -97,12 +97,12 @@ class TGNetHost : public TObject {
   // error" when an ENet service call failed, and the errors of local objects
   // (e.g. "GNet message data too large"); never because of a peer's input.
   void Sync();
-  // Disconnects every peer, flushes and destroys the ENet host. Objects and
-  // lists stay. What the last Sync queued is given up to 250 ms to be
-  // acknowledged first: ENet discards received packets that arrive together
-  // with the disconnect. Events arriving meanwhile are dropped. A second call
-  // does nothing; a closed host neither listens nor connects again, and its
-  // Sync only advances local states.
+  // Disconnects every peer, flushes and destroys the ENet host, without
+  // waiting for acknowledgements. Objects and lists stay. Note: a receiver
+  // whose ENet reads the last packets together with the disconnect discards
+  // them (the disconnection steps still close this host's objects there).
+  // A second call does nothing; a closed host neither listens nor connects
+  // again, and its Sync only advances local states.
   void Close();
 
   void BroadCast(const TGNetMsg& msg, const TGNetPeer* exceptPeer);
@@ -170,7 +170,6 @@ class TGNetHost : public TObject {
   void ReceiveMessage(const TGNetMsg& msg);
   void CloseOwnedObject(const TGNetPeerRef& peer, const TGNetObjectRef& obj, bool listed);
   void DiscardEvents();
-  void AwaitAcknowledgements();
 };
 
 using TGNetHostRef = std::shared_ptr<TGNetHost>;
