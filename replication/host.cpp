@@ -76,6 +76,9 @@ TGNetPeerRef TGNetHost::AddPeer(ENetPeer* enetPeer, uint32_t connectID) {
   auto peer = TGNetPeer::Create(enetPeer, connectID);
   _peers.push_back(peer);
   for (const auto& obj : _objects) {
+    // A local object still in state 1 reaches every peer at the next sync; a
+    // replica in state 1 arrived earlier in this sync and was relayed only to
+    // the peers present then, so the newcomer must hear of it here.
     bool announce = obj->_state == OBJ_SYNCED || obj->_state == OBJ_MODIFIED ||
                     (obj->_state == OBJ_CREATED && !obj->IsLocal());
     if (!announce) continue;
