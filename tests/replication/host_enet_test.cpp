@@ -133,6 +133,7 @@ TEST(Connection, AFailingServiceCallRaisesGNetErrorAndPollingEnds) {
 }
 
 TEST(Connection, SendingToAPeerThatIsLeavingDoesNotRaise) {
+  // Regression: ENet's refusal ("ENet errror") ended the process when a guest left.
   auto listener = NewReplicationHost();
   int port = ListenOnFreePort(listener);
   auto guest = NewReplicationHost();

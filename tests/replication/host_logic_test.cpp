@@ -81,6 +81,7 @@ TEST_F(HostLogic, ALostPeerClosesOnlyObjectsThatStillHoldTheirIds) {
 }
 
 TEST_F(HostLogic, ALostPeerAlsoClosesReplicasOnlyThisProcessClosed) {
+  // Regression: such replicas kept their ids forever and lived on at the other guests.
   Feed(a, OBJ_CREATED, 4);
   CloseReplicatedObject(host->_idMap[1]);
   SyncReplication(host);
@@ -116,6 +117,7 @@ TEST_F(HostLogic, MessagesGoToTheOwnerOfTheirAddressee) {
 }
 
 TEST_F(HostLogic, CreationsWithoutAFreeIdOrRepeatedAreDroppedWhole) {
+  // Regression: a creation with no free id raised out of Sync and ended the process.
   Feed(a, OBJ_CREATED, 1);
   Feed(a, OBJ_CREATED, 1);
   Feed(a, OBJ_CREATED, 0);
@@ -136,6 +138,7 @@ TEST_F(HostLogic, CreationsWithoutAFreeIdOrRepeatedAreDroppedWhole) {
 }
 
 TEST_F(HostLogic, ANewcomerHearsOfSyncedModifiedAndJustArrivedObjects) {
+  // Regression: a replica created earlier in the same sync never reached a newcomer.
   auto synced = NewReplicatedObject(host);
   auto modified = NewReplicatedObject(host);
   auto closing = NewReplicatedObject(host);

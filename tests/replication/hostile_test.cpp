@@ -72,6 +72,7 @@ Bytes RandomPacket(std::mt19937& random, const std::vector<Bytes>& templates) {
 }  // namespace
 
 TEST(HostileInput, RandomAndDamagedPacketsAreDroppedAndRelayingGoesOn) {
+  // Regression: one malformed packet raised out of Sync and ended the room.
   auto host = NewReplicationHost();
   int port = ListenOnFreePort(host);
   auto a = NewReplicationHost(), b = NewReplicationHost();
