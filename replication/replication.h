@@ -1,0 +1,76 @@
+// The replication layer as the application uses it: hosts that listen or
+// connect over ENet, replicated objects with 32 typed slots (0..31), and
+// one-shot message objects addressed to a replicated object.
+//
+// Typical use: NewReplicationHost, then ListenReplication or
+// ConnectReplication; create objects and write slots; call SyncReplication
+// regularly (nothing is sent or received outside it); after each sync read
+// ReplicatedObjects(host, OBJ_CREATED / OBJ_MODIFIED / OBJ_CLOSED) and
+// ReceivedMessages; at the end CloseReplicationHost.
+//
+// Main thread only. Errors of local use raise TRuntimeError with a fixed
+// text; nothing a peer sends raises. Every object argument must be non-null
+// ("Null GNet object" otherwise).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/object.h"
+#include "replication/host.h"
+#include "replication/object.h"
+#include "replication/slot.h"
+
+// Starts ENet once per process (its shutdown is registered with atexit).
+// NewReplicationHost calls it; calling it earlier at start-up is harmless.
+void InitReplication();
+
+TGNetHostRef NewReplicationHost();
+// Disconnects the peers and ends the ENet host; the objects stay readable.
+void CloseReplicationHost(const TGNetHostRef& host);
+void SyncReplication(const TGNetHostRef& host);
+// 1 when listening on UDP `port` on every interface, else 0.
+int ListenReplication(const TGNetHostRef& host, int port);
+// Resolves `address` (dotted IPv4 or a host name) to its first IPv4 address
+// and connects, waiting at most `timeoutMs`. 1 on success, else 0 with the
+// host idle again; an address without an IPv4 address fails at once.
+int ConnectReplication(const TGNetHostRef& host, const TString& address, int port,
+                       int32_t timeoutMs);
+
+// OBJ_ALL: every object known here, in order of creation here; OBJ_CREATED,
+// OBJ_MODIFIED, OBJ_CLOSED: the replicas that changed so in the latest sync.
+// The live list: valid until the next SyncReplication or object creation on
+// this host; sending messages or closing objects while iterating it is safe.
+// Another selector raises "Unknown object state".
+const TGNetObjectList& ReplicatedObjects(const TGNetHostRef& host, int state);
+// Message objects received in the latest sync for objects owned here.
+const TGNetObjectList& ReceivedMessages(const TGNetHostRef& host);
+
+// A local object; its creation goes out at the next sync.
+TGNetObjectRef NewReplicatedObject(const TGNetHostRef& host);
+// A message object: fill its slots, then send it to any number of objects.
+TGNetObjectRef NewMessageObject(const TGNetHostRef& host);
+// Queues `msg`'s slots for the process that owns `toObject` (sent at the next
+// sync); nothing when `toObject` is local. Leaves every list unchanged.
+void SendMessageObject(const TGNetObjectRef& msg, const TGNetObjectRef& toObject);
+// The object a received message is addressed to, or null.
+TGNetObjectRef MessageAddressee(const TGNetObjectRef& msg);
+
+int ObjectState(const TGNetObjectRef& obj);
+int ObjectIsLocal(const TGNetObjectRef& obj);
+int ObjectIsRemote(const TGNetObjectRef& obj);
+void SetSlotInt(const TGNetObjectRef& obj, int index, int32_t value);
+void SetSlotFloat(const TGNetObjectRef& obj, int index, float value);
+void SetSlotString(const TGNetObjectRef& obj, int index, const TString& value);
+int32_t GetSlotInt(const TGNetObjectRef& obj, int index);
+float GetSlotFloat(const TGNetObjectRef& obj, int index);
+TString GetSlotString(const TGNetObjectRef& obj, int index);
+void SetObjectTarget(const TGNetObjectRef& obj, const TObjectRef& target);
+TObjectRef GetObjectTarget(const TGNetObjectRef& obj);
+// Raises "Illegal object state" on a message object or a dead object.
+void CloseReplicatedObject(const TGNetObjectRef& obj);
+
+// The first IPv4 address of `address` (most significant byte first), or
+// false when it has none.
+bool ResolveIPv4(const TString& address, uint32_t& ip);
