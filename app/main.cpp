@@ -5,42 +5,99 @@
 
 #include "app/program_state.h"
 #include "app/prompt.h"
+#include "app/room_window.h"
+#include "app/termination.h"
 #include "core/error.h"
-#include "ui/event.h"
+#include "lobby/lobby_client.h"
+#include "lobby/room_browser.h"
+#include "replication/replication.h"
 #include "sound/sound.h"
 #include "ui/gadget.h"
 
 namespace {
 
+constexpr int ROOM_PORT = 42000;
+constexpr int32_t CONNECT_TIMEOUT_MS = 10000;
+
 void ExitHandler() {
-  // Withdraws a room still announced to the lobby (wired with the lobby).
+  TProgramState& program = Program();
+  if (!program.roomName.empty()) LobbyRemove(program.gameName);
 }
 
-int StartUp() {
+void StartUp() {
+  TProgramState& program = Program();
   // 1. The embedded sound files.
   RegisterEmbeddedSounds();
-  // 2. Subsystems: the event queue with the toolkit's driver, sound; sockets
-  //    and replication join as their layers land.
+  // 2. The modules: event queue with the toolkit's driver, sound, network.
   InitGui();
   InitSound();
+  InitReplication();
   // 3. The local participant.
-  Program().localPlayer = std::make_shared<TPlayer>();
-  // 4. localPlayer.ip from the lobby's ping (lobby layer).
+  program.localPlayer = std::make_shared<TPlayer>();
+  // 4. The address under which the lobby sees this machine, before any window.
+  program.localPlayer->ip = LobbyPing();
   // 5. The two cue sounds.
-  Program().dingSound = CurrentAudioDriver().LoadSound(u"incbin::ding.ogg", 0);
-  Program().tickSound = CurrentAudioDriver().LoadSound(u"incbin::tick.ogg", 0);
-  // 6. The exit handler.
+  program.dingSound = CurrentAudioDriver().LoadSound(u"incbin::ding.ogg", 0);
+  program.tickSound = CurrentAudioDriver().LoadSound(u"incbin::tick.ogg", 0);
+  // 6. Withdraw a room still announced when the process ends.
   std::atexit(ExitHandler);
-  // 7. The user name from the text prompt; an empty name ends the program.
-  Program().localPlayer->name = PromptText(u"Choose Username", u"Username");
-  if (Program().localPlayer->name.empty()) EndProgram();
-  return 0;
+  // 7. The user name; an empty answer ends the program.
+  program.localPlayer->name = PromptText(u"Choose Username", u"Username");
+  if (program.localPlayer->name.empty()) EndProgram();
+}
+
+void HostRoom() {
+  TProgramState& program = Program();
+  program.roomName = PromptText(u"Choose Room Name", program.localPlayer->name + u"s_Room");
+  if (program.roomName.empty()) return;
+  if (!ListenReplication(program.netHost, ROOM_PORT)) {
+    Notify(u"#4 Could Not host server. Please ensure port 42000 is free.", 1);
+    return;
+  }
+  if (LobbyAdd(program.gameName, program.roomName))
+    program.localPlayer->rank = u"HOST";
+  else
+    Notify(u"#5 Could Not host server. Check that " + program.gameName + u" is fully up to date.", 1);
+}
+
+void JoinRoom() {
+  TProgramState& program = Program();
+  if (ConnectReplication(program.netHost, program.browserChoice, ROOM_PORT, CONNECT_TIMEOUT_MS))
+    program.localPlayer->rank = u"GUEST";
+  else
+    Notify(u"#3 Could Not connect To server.", 1);
+}
+
+// One room visit: browser, network set-up, room, clean-up.
+void VisitRoom() {
+  TProgramState& program = Program();
+  program.browserChoice = RoomBrowser(program.gameName);
+  if (program.browserChoice == u"CANCEL") EndProgram();
+  program.netHost = NewReplicationHost();
+  if (program.browserChoice == u"HOST")
+    HostRoom();
+  else
+    JoinRoom();
+  RunRoom();
+  if (!program.roomName.empty()) {
+    LobbyRemove(program.gameName);
+    program.roomName.clear();
+  }
+  CloseReplicationHost(program.netHost);
+  program.netHost.reset();
+  if (program.quitRequested) EndProgram();
+}
+
+int Run() {
+  StartUp();
+  for (;;) VisitRoom();
 }
 
 }  // namespace
 
 int main() {
   std::signal(SIGPIPE, SIG_IGN);
-  RunGuarded(StartUp);
+  InstallTerminationSignals();
+  RunGuarded(Run);
   EndProgram();
 }

@@ -1,0 +1,343 @@
+#include "app/room_protocol.h"
+
+#include <unordered_set>
+
+#include "core/clock.h"
+
+namespace {
+
+// Slots of a participant object.
+constexpr int SLOT_ROLE = 0;
+constexpr int SLOT_NAME = 1;
+constexpr int SLOT_SIDE = 2;
+constexpr int SLOT_ADDRESS = 3;
+constexpr int SLOT_AGE = 4;
+// Slots of the subject object.
+constexpr int SLOT_RED = 1;
+constexpr int SLOT_BLUE = 2;
+constexpr int SLOT_REMAINING = 3;
+// Slots of a message.
+constexpr int SLOT_TEXT = 1;
+constexpr int SLOT_STYLE = 2;
+
+bool IsParticipant(const TGNetObjectRef& obj) {
+  return IsParticipantRole(GetSlotString(obj, SLOT_ROLE));
+}
+
+TString ListedName(const TGNetObjectRef& obj) {
+  return GetSlotString(obj, SLOT_NAME) + u" [" + GetSlotString(obj, SLOT_ROLE) + u"]";
+}
+
+}  // namespace
+
+TLogStyle MessageStyle(int32_t style) {
+  if (style == SIDE_RED) return LOG_RED;
+  if (style == SIDE_BLUE) return LOG_BLUE;
+  return LOG_BOLD;
+}
+
+void NewTopic(TRoomContext& room, const TGNetObjectRef& subject, const TString& text) {
+  room.topicIndex = NextTopicIndex(room.topicIndex);
+  const TTopic& topic = TopicAt(room.topicIndex);
+  SetSlotString(subject, 0, u"SUBJECT");
+  SetSlotString(subject, SLOT_RED, topic.red);
+  SetSlotString(subject, SLOT_BLUE, topic.blue);
+  TGNetObjectRef announcement = NewMessageObject(room.host);
+  SetSlotString(announcement, 0, u"MSG");
+  SetSlotString(announcement, SLOT_TEXT, text);
+  SetSlotInt(announcement, SLOT_STYLE, MSG_STAMP);
+  for (const TGNetObjectRef& obj : ReplicatedObjects(room.host, OBJ_ALL)) {
+    if (!IsParticipant(obj)) continue;
+    SendMessageObject(announcement, obj);
+    TGNetObjectRef order = NewMessageObject(room.host);
+    SetSlotString(order, 0, u"ORDER");
+    SetSlotString(order, SLOT_TEXT, u"SIDE");
+    SetSlotInt(order, SLOT_STYLE, SIDE_UNDECIDED);
+    SendMessageObject(order, obj);
+  }
+}
+
+void TRoom::Enter() {
+  RoomRandom().Seed(MilliSecs());
+  TPlayer& me = ctx_.player;
+  enteredAs_ = me.rank;
+  me.side = SIDE_UNDECIDED;
+  playerObject_ = NewReplicatedObject(ctx_.host);
+  SetSlotString(playerObject_, SLOT_ROLE, me.rank);
+  SetSlotString(playerObject_, SLOT_NAME, me.name);
+  SetSlotInt(playerObject_, SLOT_SIDE, me.side);
+  SetSlotString(playerObject_, SLOT_ADDRESS, me.ip);
+  SetSlotInt(playerObject_, SLOT_AGE, me.age);
+  if (me.rank == ROLE_HOST) {
+    banList_.clear();
+    ctx_.topicIndex = RoomRandom().Range(0, TOPIC_COUNT - 1);
+    subjectObject_ = NewReplicatedObject(ctx_.host);
+    NewTopic(ctx_, subjectObject_, NEW_TOPIC_TEXT);
+    topicDeadline_ = TOPIC_SECONDS;
+  }
+  SyncReplication(ctx_.host);
+}
+
+void TRoom::Welcome() {
+  AppendStyled(WelcomeText(ctx_.player.name, ctx_.gameName, Timestamp()), LOG_BOLD);
+}
+
+void TRoom::Tick(int32_t secondTicks, int32_t lobbyTicks) {
+  TPlayer& me = ctx_.player;
+  if (IsHost()) SetSlotInt(subjectObject_, SLOT_REMAINING, topicDeadline_ - secondTicks);
+  ++me.age;
+  SetSlotInt(playerObject_, SLOT_AGE, me.age);
+  SyncReplication(ctx_.host);
+  HandleMessages();
+  ScanObjects(secondTicks, lobbyTicks);
+}
+
+void TRoom::HandleMessages() {
+  // A modal notice inside the loop could let the list change; walk a copy.
+  TGNetObjectList messages = ReceivedMessages(ctx_.host);
+  for (const TGNetObjectRef& msg : messages) HandleMessage(msg);
+}
+
+void TRoom::HandleMessage(const TGNetObjectRef& msg) {
+  TString kind = GetSlotString(msg, 0);
+  if (kind == u"MSG") {
+    int32_t style = GetSlotInt(msg, SLOT_STYLE);
+    AppendStyled(ReceivedMessageText(GetSlotString(msg, SLOT_TEXT), style, Timestamp()),
+                 MessageStyle(style));
+    if (MessageStyle(style) == LOG_BOLD && (style & MSG_LOCK)) view_.LockInputs();
+    view_.AttentionSound();
+  } else if (kind == u"ORDER") {
+    TString order = GetSlotString(msg, SLOT_TEXT);
+    if (order == u"KICK") {
+      if (ctx_.player.rank == ROLE_GUEST) {
+        ctx_.player.rank.clear();
+        SetSlotString(playerObject_, SLOT_ROLE, u"");
+      } else {
+        AppendStyled(KickAttemptText(Timestamp()), LOG_PLAIN);
+        view_.AttentionSound();
+      }
+    } else if (order == u"SIDE") {
+      HandleSideOrder(GetSlotInt(msg, SLOT_STYLE));
+    }
+  }
+}
+
+void TRoom::HandleSideOrder(int32_t side) {
+  TPlayer& me = ctx_.player;
+  me.side = side;
+  SetSlotInt(playerObject_, SLOT_SIDE, side);
+  if (side == SIDE_RED || side == SIDE_BLUE) {
+    view_.SelectSide(side);
+    view_.EnableInput(true, true);
+  } else if (side == SIDE_UNDECIDED) {
+    view_.SelectSide(side);
+    if (me.rank != ROLE_DEV) view_.EnableInput(false, false);
+    view_.EnableChangeSubject(true);
+  }
+}
+
+void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
+  // A creation and an update arriving in the same sync leave the replica in
+  // the modified state; the created list still names it, so its arrival is
+  // not missed.
+  std::unordered_set<const TGNetObject*> created;
+  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_CREATED)) created.insert(obj.get());
+
+  std::vector<TString> redNames, blueNames;
+  int32_t reds = 0, blues = 0, count = 0;
+  bool heard = false;
+  // Walk a copy: a modal notice runs the toolkit in the middle of the scan.
+  TGNetObjectList objects = ReplicatedObjects(ctx_.host, OBJ_ALL);
+  for (const TGNetObjectRef& obj : objects) {
+    TString kind = GetSlotString(obj, 0);
+    if (IsParticipantRole(kind)) {
+      ++count;
+      int32_t side = GetSlotInt(obj, SLOT_SIDE);
+      if (side == SIDE_RED) {
+        ++reds;
+        redNames.push_back(ListedName(obj));
+      } else if (side == SIDE_BLUE) {
+        ++blues;
+        blueNames.push_back(ListedName(obj));
+      }
+      ApplyParticipantRules(obj, created.count(obj.get()) > 0, secondTicks, lobbyTicks, heard);
+    } else if (kind == u"SUBJECT") {
+      int32_t remaining = GetSlotInt(obj, SLOT_REMAINING);
+      view_.ShowSubject(GetSlotString(obj, SLOT_RED), GetSlotString(obj, SLOT_BLUE),
+                        CountdownText(remaining));
+      view_.EnableExtend(remaining < 60);
+      if (remaining < 15) view_.CountdownSound();
+    }
+    if (IsHost()) {
+      TString address = GetSlotString(obj, SLOT_ADDRESS);
+      for (const TString& banned : banList_)
+        if (banned == address) SendKick(obj);
+    }
+  }
+  view_.ShowParticipants(redNames, blueNames);
+  view_.ShowConnection(heard);
+  view_.ShowBars(reds, blues, count);
+  if (IsHost() && GetSlotInt(subjectObject_, SLOT_REMAINING) <= 0)
+    EndTopic(secondTicks, reds, blues, count);
+}
+
+void TRoom::ApplyParticipantRules(const TGNetObjectRef& obj, bool created, int32_t secondTicks,
+                                  int32_t lobbyTicks, bool& heard) {
+  TPlayer& me = ctx_.player;
+  bool remote = ObjectIsRemote(obj) != 0;
+  if (remote && me.rank != ROLE_HOST && GetSlotString(obj, SLOT_ADDRESS) == me.ip) {
+    me.rank.clear();
+    SetSlotString(playerObject_, SLOT_ROLE, u"");
+    ctx_.quitRequested = 1;
+    view_.Notice(ONE_USER_PER_CONNECTION);
+  }
+  if (remote && me.rank != ROLE_HOST && GetSlotString(obj, SLOT_NAME) == me.name &&
+      me.age < GetSlotInt(obj, SLOT_AGE)) {
+    me.name = RenamedName(me.name, lobbyTicks);
+    SetSlotString(playerObject_, SLOT_NAME, me.name);
+    view_.ShowUserName(me.name);
+  }
+  int state = ObjectState(obj);
+  TString name = GetSlotString(obj, SLOT_NAME);
+  if (created && secondTicks > 5) {
+    AppendStyled(JoinedText(name, Timestamp()), LOG_BOLD);
+    view_.AttentionSound();
+  }
+  if (state == OBJ_CLOSED) {
+    AppendStyled(LeftText(name, Timestamp()), LOG_BOLD);
+    view_.AttentionSound();
+    if (GetSlotString(obj, SLOT_ROLE) == ROLE_HOST) {
+      AppendStyled(HostLostText(Timestamp()), LOG_BOLD);
+      view_.LockInputs();
+    }
+  } else if (state == OBJ_MODIFIED && remote) {
+    heard = true;
+  }
+}
+
+void TRoom::EndTopic(int32_t secondTicks, int32_t reds, int32_t blues, int32_t count) {
+  view_.AttentionSound();
+  TString result = TopicResultText(GetSlotString(subjectObject_, SLOT_RED),
+                                   GetSlotString(subjectObject_, SLOT_BLUE), reds, blues, count);
+  NewTopic(ctx_, subjectObject_, result);
+  AppendStyled(result + Timestamp() + u"\n", LOG_BOLD);
+  topicDeadline_ = secondTicks + TOPIC_SECONDS;
+  BecomeUndecidedAfterTopic();
+}
+
+void TRoom::BecomeUndecidedAfterTopic() {
+  ctx_.player.side = SIDE_UNDECIDED;
+  SetSlotInt(playerObject_, SLOT_SIDE, SIDE_UNDECIDED);
+  view_.SelectSide(SIDE_UNDECIDED);
+  view_.EnableInput(false, false);
+}
+
+void TRoom::ChangeSide(int32_t side) {
+  TPlayer& me = ctx_.player;
+  me.side = side;
+  SetSlotInt(playerObject_, SLOT_SIDE, side);
+  if (side == SIDE_UNDECIDED) {
+    if (me.rank != ROLE_DEV) view_.EnableInput(false, false);
+  } else {
+    view_.EnableInput(true, true);
+  }
+}
+
+void TRoom::SendToParticipants(const TGNetObjectRef& msg, bool guestsOnly) {
+  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL)) {
+    TString role = GetSlotString(obj, SLOT_ROLE);
+    bool addressed = guestsOnly ? (role == ROLE_GUEST || role == ROLE_DEV) : IsParticipantRole(role);
+    if (addressed) SendMessageObject(msg, obj);
+  }
+}
+
+void TRoom::SendMsg(const TString& text, int32_t style) {
+  TGNetObjectRef msg = NewMessageObject(ctx_.host);
+  SetSlotString(msg, 0, u"MSG");
+  SetSlotString(msg, SLOT_TEXT, text);
+  SetSlotInt(msg, SLOT_STYLE, style);
+  SendToParticipants(msg);
+}
+
+void TRoom::SendKick(const TGNetObjectRef& to) {
+  TGNetObjectRef order = NewMessageObject(ctx_.host);
+  SetSlotString(order, 0, u"ORDER");
+  SetSlotString(order, SLOT_TEXT, u"KICK");
+  SendMessageObject(order, to);
+}
+
+bool TRoom::Send(const TString& fieldText) {
+  TString text = PrepareInput(fieldText);
+  if (text.empty()) return false;
+  if (text[0] == u'/') {
+    RunCommand(text);
+    return true;
+  }
+  TPlayer& me = ctx_.player;
+  TString line = ChatLine(me.name, me.rank, text);
+  SendMsg(line, me.side);
+  AppendStyled(line + u"\n", me.side == SIDE_RED ? LOG_RED : me.side == SIDE_BLUE ? LOG_BLUE : LOG_PLAIN);
+  return true;
+}
+
+void TRoom::RunCommand(const TString& input) {
+  TCommand command = ParseCommand(input);
+  const TString& role = ctx_.player.rank;
+  if (command.command == u"userlist") {
+    std::vector<TListedUser> users;
+    for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL))
+      if (IsParticipant(obj))
+        users.push_back({GetSlotString(obj, SLOT_NAME), GetSlotString(obj, SLOT_ROLE)});
+    AppendStyled(UserListLine(users, Timestamp()), LOG_BOLD);
+  } else if ((command.command == u"kick" || command.command == u"ban") &&
+             (role == ROLE_HOST || role == ROLE_DEV)) {
+    for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL)) {
+      if (!IsParticipant(obj) || !SameUserName(GetSlotString(obj, SLOT_NAME), command.argument))
+        continue;
+      SendKick(obj);
+      // Only the host keeps a ban list; a "DEV" participant's ban kicks once.
+      if (command.command == u"ban" && role == ROLE_HOST)
+        banList_.push_back(GetSlotString(obj, SLOT_ADDRESS));
+    }
+  }
+}
+
+void TRoom::ExtendTime() {
+  if (ctx_.player.rank == ROLE_GUEST) {
+    TString request = ExtensionRequest(ctx_.player.name);
+    SendMsg(request, MSG_STAMP);
+    AppendStyled(request + Timestamp() + u"\n", LOG_BOLD);
+    view_.EnableExtend(false);
+  } else {
+    topicDeadline_ += TOPIC_SECONDS;
+  }
+}
+
+void TRoom::ChangeSubject(int32_t secondTicks) {
+  if (ctx_.player.rank == ROLE_GUEST) {
+    TString request = TopicChangeRequest(ctx_.player.name);
+    SendMsg(request, MSG_STAMP);
+    AppendStyled(request + Timestamp() + u"\n", LOG_BOLD);
+    view_.EnableChangeSubject(false);
+  } else {
+    topicDeadline_ = secondTicks;
+  }
+}
+
+void TRoom::Leave(bool quit) {
+  ctx_.player.rank.clear();
+  SetSlotString(playerObject_, SLOT_ROLE, u"");
+  if (quit) ctx_.quitRequested = 1;
+}
+
+void TRoom::Exit() {
+  if (IsHost()) {
+    TGNetObjectRef notice = NewMessageObject(ctx_.host);
+    SetSlotString(notice, 0, u"MSG");
+    SetSlotString(notice, SLOT_TEXT, HOST_LEAVING_NOTICE);
+    SetSlotInt(notice, SLOT_STYLE, MSG_LOCK | MSG_STAMP);
+    SendToParticipants(notice, true);
+  }
+  CloseReplicatedObject(playerObject_);
+  SyncReplication(ctx_.host);
+}

@@ -1,0 +1,246 @@
+#include "app/room_window.h"
+
+#include <cstdio>
+
+#include "app/program_state.h"
+#include "app/room_protocol.h"
+#include "lobby/lobby_client.h"
+#include "sound/sound.h"
+#include "ui/event_queue.h"
+#include "ui/gadget.h"
+#include "ui/timer.h"
+
+namespace {
+
+constexpr int32_t LOCK_LEFT = 1;
+
+struct TRoomGadgets {
+  TGadgetRef window, logArea, saveButton, copyButton, muteButton, redList, redButton, redBar;
+  TGadgetRef blueList, blueButton, blueBar, inputField, sendButton, undecidedButton;
+  TGadgetRef countdownLabel, leaveButton, changeSubjectButton, extendButton, helpLabel;
+  TGadgetRef connectionLight, connectionLabel;
+};
+
+void Place(const TGadgetRef& g, int l, int r, int t, int b) { g->SetLayout(l, r, t, b); }
+
+TRoomGadgets BuildWindow(const TString& title) {
+  TRoomGadgets g;
+  g.window = MakeWindow(title, 0, 0, 800, 600, nullptr,
+                        WIN_CENTRED | WIN_CLIENT_RECT | WIN_SIZABLE | WIN_TITLED);
+  g.window->SetMinimumSize(800, 480);
+  const TGadgetRef& w = g.window;
+  int cw = w->ClientWidth(), ch = w->ClientHeight();
+  g.logArea = MakeTextArea(210, 100, cw - 420, ch - 190, w, TXA_WORDWRAP | TXA_READONLY);
+  Place(g.logArea, 1, 1, 1, 1);
+  g.saveButton = MakeButton(u"Save...", cw - 300, ch - 80, 90, 24, w, BTN_PUSHLIKE);
+  Place(g.saveButton, 0, 1, 0, 1);
+  g.copyButton = MakeButton(u"Copy", cw - 400, ch - 80, 90, 24, w, BTN_PUSHLIKE);
+  Place(g.copyButton, 0, 1, 0, 1);
+  g.muteButton = MakeButton(u"Mute", 210, ch - 80, 90, 24, w, BTN_CHECK | BTN_PUSHLIKE);
+  Place(g.muteButton, 1, 0, 0, 1);
+  g.redList = MakeListBox(10, 100, 190, ch - 160, w, 0);
+  Place(g.redList, 1, 0, 1, 1);
+  g.redList->SetColor(255, 191, 191);
+  g.redList->SetEnabled(0);
+  g.redButton = MakeButton(u"RED", 10, 70, cw / 2 - 110, 24, w, BTN_RADIO | BTN_PUSHLIKE);
+  Place(g.redButton, 1, 2, 1, 0);
+  g.redButton->SetTextColor(255, 0, 0);
+  g.redBar = MakePanel(10, 40, cw / 2 - 10, 20, w, 0, u"");
+  Place(g.redBar, 1, 2, 1, 0);
+  g.redBar->SetColor(255, 0, 0);
+  g.blueList = MakeListBox(cw - 200, 100, 190, ch - 160, w, 0);
+  Place(g.blueList, 0, 1, 1, 1);
+  g.blueList->SetColor(191, 191, 255);
+  g.blueList->SetEnabled(0);
+  g.blueButton = MakeButton(u"BLUE", cw / 2 + 100, 70, cw / 2 - 110, 24, w, BTN_RADIO | BTN_PUSHLIKE);
+  Place(g.blueButton, 2, 1, 1, 0);
+  g.blueButton->SetTextColor(0, 0, 255);
+  g.blueBar = MakePanel(cw / 2, 40, cw / 2 - 10, 20, w, 0, u"");
+  Place(g.blueBar, 2, 1, 1, 0);
+  g.blueBar->SetColor(0, 0, 255);
+  g.inputField = MakeTextField(10, ch - 50, cw - 120, 20, w, 0);
+  Place(g.inputField, 1, 1, 0, 1);
+  g.inputField->SetEnabled(0);
+  g.sendButton = MakeButton(u"Send", cw - 100, ch - 50, 90, 24, w, BTN_OK);
+  Place(g.sendButton, 0, 1, 0, 1);
+  g.sendButton->SetEnabled(0);
+  g.undecidedButton =
+      MakeButton(u"Undecided", cw / 2 - 90, 70, 180, 24, w, BTN_RADIO | BTN_PUSHLIKE);
+  Place(g.undecidedButton, 2, 2, 1, 0);
+  g.undecidedButton->SetSelected(1);
+  g.countdownLabel = MakeLabel(u"", 170, 14, cw - 490, 20, w, LBL_CENTRE);
+  Place(g.countdownLabel, 1, 1, 1, 0);
+  g.leaveButton = MakeButton(u"Leave Room", 10, 10, 150, 24, w, BTN_CANCEL);
+  Place(g.leaveButton, 1, 0, 1, 0);
+  g.changeSubjectButton = MakeButton(u"Change Subject", cw - 160, 10, 150, 24, w, BTN_PUSHLIKE);
+  Place(g.changeSubjectButton, 0, 1, 1, 0);
+  g.extendButton = MakeButton(u"Extend Time", cw - 320, 10, 150, 24, w, BTN_PUSHLIKE);
+  Place(g.extendButton, 0, 1, 1, 0);
+  g.helpLabel = MakeLabel(u"COMMANDS /userlist\tHOST COMMANDS /kick username, /ban username", 10,
+                          ch - 26, cw - 230, 20, w, 0);
+  Place(g.helpLabel, 1, 1, 0, 1);
+  g.connectionLight = MakePanel(cw - 120, ch - 22, 10, 10, w, PNL_SUNKEN, u"");
+  Place(g.connectionLight, 0, 1, 0, 1);
+  g.connectionLight->SetColor(0, 255, 0);
+  g.connectionLabel = MakeLabel(u"Connection: ", cw - 220, ch - 26, 100, 20, w, LBL_RIGHT);
+  Place(g.connectionLabel, 0, 1, 0, 1);
+  return g;
+}
+
+// The room's view on real gadgets.
+class TRoomWindowView : public TRoomView {
+ public:
+  explicit TRoomWindowView(TRoomGadgets& g) : g_(g) {}
+
+  void AppendLog(const TString& text, TLogStyle style) override {
+    int start = g_.logArea->AreaLen(TXU_CHARS);
+    g_.logArea->AddText(text);
+    switch (style) {
+      case LOG_BOLD: g_.logArea->SetStyle(0, 0, 0, TXS_BOLD, start, -1, TXU_CHARS); break;
+      case LOG_RED: g_.logArea->SetStyle(255, 0, 0, 0, start, -1, TXU_CHARS); break;
+      case LOG_BLUE: g_.logArea->SetStyle(0, 0, 255, 0, start, -1, TXU_CHARS); break;
+      case LOG_PLAIN: break;
+    }
+  }
+  void AttentionSound() override {
+    if (!ActiveGadget() && !Muted() && Program().dingSound) Program().dingSound->Play();
+  }
+  void CountdownSound() override {
+    if (!Muted() && Program().tickSound) Program().tickSound->Play();
+  }
+  void LockInputs() override {
+    for (const TGadgetRef* g : {&g_.inputField, &g_.sendButton, &g_.redButton, &g_.blueButton,
+                                &g_.undecidedButton, &g_.extendButton, &g_.changeSubjectButton})
+      (*g)->SetEnabled(0);
+  }
+  void SelectSide(int32_t side) override {
+    g_.redButton->SetSelected(side == SIDE_RED);
+    g_.undecidedButton->SetSelected(side == SIDE_UNDECIDED);
+    g_.blueButton->SetSelected(side == SIDE_BLUE);
+  }
+  void EnableInput(bool enabled, bool focus) override {
+    g_.inputField->SetEnabled(enabled);
+    g_.sendButton->SetEnabled(enabled);
+    if (focus) g_.inputField->Activate(ACT_FOCUS);
+  }
+  void EnableExtend(bool enabled) override { g_.extendButton->SetEnabled(enabled); }
+  void EnableChangeSubject(bool enabled) override { g_.changeSubjectButton->SetEnabled(enabled); }
+  void ShowSubject(const TString& red, const TString& blue, const TString& countdown) override {
+    g_.redButton->SetText(red);
+    g_.blueButton->SetText(blue);
+    g_.countdownLabel->SetText(countdown);
+  }
+  void ShowParticipants(const std::vector<TString>& reds, const std::vector<TString>& blues) override {
+    g_.redList->Clear();
+    g_.blueList->Clear();
+    for (const TString& name : reds) AppendItem(g_.redList, name, 0, -1, u"", nullptr);
+    for (const TString& name : blues) AppendItem(g_.blueList, name, 0, -1, u"", nullptr);
+  }
+  void ShowConnection(bool heard) override {
+    if (heard)
+      g_.connectionLight->SetColor(0, 255, 0);
+    else
+      g_.connectionLight->SetColor(255, 0, 0);
+  }
+  void ShowBars(int32_t reds, int32_t blues, int32_t count) override {
+    int32_t cw = g_.window->ClientWidth();
+    TBarWidths widths = BarWidths(cw, reds, blues, count);
+    g_.redBar->SetShape(10, 40, widths.red, 20);
+    g_.blueBar->SetShape(cw - 10 - widths.blue, 40, widths.blue, 20);
+  }
+  void Notice(const TString& text) override { Notify(text, 0); }
+  void ShowUserName(const TString& name) override {
+    g_.window->SetText(Program().gameName + u": " + name);
+  }
+
+ private:
+  bool Muted() const { return ButtonValue(g_.muteButton) != 0; }
+  TRoomGadgets& g_;
+};
+
+void SaveDiscussion(const TRoomGadgets& g) {
+  TString path = RequestFile(u"Save discussion log", u"Text Files:txt", 1, u"");
+  if (path.empty()) return;
+  if (!SaveLogFile(ToBytes(path).c_str(), g.logArea->AreaText(0, -1, TXU_CHARS)))
+    Notify(u"The discussion log could not be saved to " + path + u".", 1);
+}
+
+int32_t SelectedSide(const TRoomGadgets& g) {
+  if (ButtonValue(g.redButton)) return SIDE_RED;
+  if (ButtonValue(g.blueButton)) return SIDE_BLUE;
+  return SIDE_UNDECIDED;
+}
+
+void CapInput(const TGadgetRef& field) {
+  TString text = field->GetText();
+  if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
+}
+
+// One event of the room's loop.
+void Dispatch(TRoom& room, TRoomGadgets& g, const TTimerRef& secondTimer,
+              const TTimerRef& lobbyTimer) {
+  const TEventRef& ev = TEventQueue::Current();
+  const TObjectRef& source = ev->source;
+  int32_t id = ev->id;
+  if (source == g.window && id == WindowClose) {
+    room.Leave(true);
+  } else if (source == g.window && id == WindowActivate) {
+    g.inputField->Activate(ACT_FOCUS);
+  } else if (source == secondTimer && id == TimerTick) {
+    room.Tick(secondTimer->Ticks(), lobbyTimer ? lobbyTimer->Ticks() : 0);
+  } else if (source == lobbyTimer && id == TimerTick) {
+    if (!Program().roomName.empty()) LobbyRefresh(Program().gameName, Program().roomName);
+  } else if ((source == g.redButton || source == g.undecidedButton || source == g.blueButton) &&
+             id == GadgetAction) {
+    room.ChangeSide(SelectedSide(g));
+  } else if (source == g.inputField) {
+    CapInput(g.inputField);
+  } else if (source == g.sendButton && id == GadgetAction) {
+    if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
+  } else if (source == g.leaveButton && id == GadgetAction) {
+    room.Leave(false);
+  } else if (source == g.extendButton && id == GadgetAction) {
+    room.ExtendTime();
+  } else if (source == g.changeSubjectButton && id == GadgetAction) {
+    room.ChangeSubject(secondTimer->Ticks());
+  } else if (source == g.saveButton && id == GadgetAction) {
+    SaveDiscussion(g);
+  } else if (source == g.copyButton && id == GadgetAction) {
+    g.logArea->Activate(ACT_COPY);
+  } else if (id == AppTerminate) {
+    room.Leave(true);
+  }
+}
+
+}  // namespace
+
+bool SaveLogFile(const char* path, const TString& text) {
+  std::string bytes = EncodeLog(text);
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+void RunRoom() {
+  TProgramState& program = Program();
+  TRoomContext context{*program.localPlayer, program.netHost, program.gameName,
+                       program.topicIndex, program.quitRequested};
+  TRoomGadgets g;
+  TRoomWindowView view(g);
+  TRoom room(context, view);
+  room.Enter();
+  g = BuildWindow(program.gameName + u": " + program.localPlayer->name);
+  TTimerRef secondTimer = TTimer::Create(1.0f);
+  TTimerRef lobbyTimer = TTimer::Create(0.005f);
+  room.Welcome();
+  while (room.InRoom()) {
+    TEventQueue::Wait();
+    Dispatch(room, g, secondTimer, lobbyTimer);
+  }
+  for (const TTimerRef& timer : {secondTimer, lobbyTimer})
+    if (timer) timer->Stop();
+  g.window->CleanUp();
+  g = TRoomGadgets();
+  room.Exit();
+}
