@@ -176,19 +176,56 @@ void CapInput(const TGadgetRef& field) {
   if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
 }
 
-// One event of the room's loop.
-void Dispatch(TRoom& room, TRoomGadgets& g, const TTimerRef& secondTimer,
-              const TTimerRef& lobbyTimer) {
-  const TEventRef& ev = TEventQueue::Current();
-  const TObjectRef& source = ev->source;
-  int32_t id = ev->id;
+}  // namespace
+
+bool SaveLogFile(const char* path, const TString& text) {
+  std::string bytes = EncodeLog(text);
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+struct TRoomWindow::TImpl {
+  TRoomGadgets g;
+  TRoomWindowView view{g};
+  TRoomContext context;
+  TRoom room;
+  TTimerRef secondTimer, lobbyTimer;
+  bool closed = false;
+  explicit TImpl(TProgramState& p)
+      : context{*p.localPlayer, p.netHost, p.gameName, p.topicIndex, p.quitRequested},
+        room(context, view) {}
+};
+
+TRoomWindow::TRoomWindow() : impl_(new TImpl(Program())) {
+  TImpl& r = *impl_;
+  r.room.Enter();
+  r.g = BuildWindow(Program().gameName + u": " + Program().localPlayer->name);
+  r.secondTimer = TTimer::Create(1.0f);
+  r.lobbyTimer = TTimer::Create(0.005f);
+  r.room.Welcome();
+}
+
+TRoomWindow::~TRoomWindow() = default;
+
+bool TRoomWindow::InRoom() const { return impl_->room.InRoom(); }
+
+TRoom& TRoomWindow::Room() { return impl_->room; }
+
+void TRoomWindow::Dispatch(const TEvent& ev) {
+  TImpl& r = *impl_;
+  TRoomGadgets& g = r.g;
+  TRoom& room = r.room;
+  const TObjectRef& source = ev.source;
+  int32_t id = ev.id;
   if (source == g.window && id == WindowClose) {
     room.Leave(true);
   } else if (source == g.window && id == WindowActivate) {
     g.inputField->Activate(ACT_FOCUS);
-  } else if (source == secondTimer && id == TimerTick) {
-    room.Tick(secondTimer->Ticks(), lobbyTimer ? lobbyTimer->Ticks() : 0);
-  } else if (source == lobbyTimer && id == TimerTick) {
+  } else if (source == r.secondTimer && id == TimerTick) {
+    room.Tick(r.secondTimer->Ticks(), r.lobbyTimer ? r.lobbyTimer->Ticks() : 0);
+  } else if (source == r.lobbyTimer && id == TimerTick) {
     if (!Program().roomName.empty()) LobbyRefresh(Program().gameName, Program().roomName);
   } else if ((source == g.redButton || source == g.undecidedButton || source == g.blueButton) &&
              id == GadgetAction) {
@@ -202,7 +239,7 @@ void Dispatch(TRoom& room, TRoomGadgets& g, const TTimerRef& secondTimer,
   } else if (source == g.extendButton && id == GadgetAction) {
     room.ExtendTime();
   } else if (source == g.changeSubjectButton && id == GadgetAction) {
-    room.ChangeSubject(secondTimer->Ticks());
+    room.ChangeSubject(r.secondTimer ? r.secondTimer->Ticks() : 0);
   } else if (source == g.saveButton && id == GadgetAction) {
     SaveDiscussion(g);
   } else if (source == g.copyButton && id == GadgetAction) {
@@ -212,35 +249,22 @@ void Dispatch(TRoom& room, TRoomGadgets& g, const TTimerRef& secondTimer,
   }
 }
 
-}  // namespace
-
-bool SaveLogFile(const char* path, const TString& text) {
-  std::string bytes = EncodeLog(text);
-  std::FILE* file = std::fopen(path, "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && ok;
+void TRoomWindow::Close() {
+  TImpl& r = *impl_;
+  if (r.closed) return;
+  r.closed = true;
+  for (const TTimerRef& timer : {r.secondTimer, r.lobbyTimer})
+    if (timer) timer->Stop();
+  r.g.window->CleanUp();
+  r.g = TRoomGadgets();
+  r.room.Exit();
 }
 
 void RunRoom() {
-  TProgramState& program = Program();
-  TRoomContext context{*program.localPlayer, program.netHost, program.gameName,
-                       program.topicIndex, program.quitRequested};
-  TRoomGadgets g;
-  TRoomWindowView view(g);
-  TRoom room(context, view);
-  room.Enter();
-  g = BuildWindow(program.gameName + u": " + program.localPlayer->name);
-  TTimerRef secondTimer = TTimer::Create(1.0f);
-  TTimerRef lobbyTimer = TTimer::Create(0.005f);
-  room.Welcome();
-  while (room.InRoom()) {
+  TRoomWindow window;
+  while (window.InRoom()) {
     TEventQueue::Wait();
-    Dispatch(room, g, secondTimer, lobbyTimer);
+    window.Dispatch(*TEventQueue::Current());
   }
-  for (const TTimerRef& timer : {secondTimer, lobbyTimer})
-    if (timer) timer->Stop();
-  g.window->CleanUp();
-  g = TRoomGadgets();
-  room.Exit();
+  window.Close();
 }

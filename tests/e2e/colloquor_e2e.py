@@ -1,0 +1,349 @@
+"""Real Colloquor processes in network namespaces of their own, one lobby and
+one Xvfb display, driven with real X input (xdotool).
+
+Every instance lives in its own namespace (10.231.0.x behind one bridge), so
+the lobby sees each at its own address, as on separate machines. Every wait
+is bounded; nothing here sleeps for luck.
+"""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import urllib.request
+
+SUBNET = "10.231.0"
+BRIDGE = "cqbr0"
+LOBBY_PORT = 8080
+SKIP = 77
+
+
+class Skip(Exception):
+    pass
+
+
+def run(*args, check=True, **kw):
+    return subprocess.run(args, check=check, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, **kw)
+
+
+def wait_for(condition, timeout, what, interval=0.1):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %ss waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def require_root_facilities():
+    if os.geteuid() != 0:
+        raise Skip("needs root for network namespaces")
+    for tool in ("ip", "Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            raise Skip("needs %s" % tool)
+    probe = "cqprobe%d" % os.getpid()
+    if run("ip", "netns", "add", probe, check=False).returncode != 0:
+        raise Skip("network namespaces are not available here")
+    run("ip", "netns", "del", probe, check=False)
+
+
+class Network:
+    """A bridge in this namespace (the lobby's side) and one namespace per
+    instance, joined to it by a veth pair."""
+
+    def __init__(self):
+        self.tag = "cq%d" % (os.getpid() % 100000)
+        self.namespaces = []
+        self.bridge = BRIDGE + self.tag[-3:]
+        run("ip", "link", "add", self.bridge, "type", "bridge")
+        run("ip", "addr", "add", SUBNET + ".1/24", "dev", self.bridge)
+        run("ip", "link", "set", self.bridge, "up")
+
+    @property
+    def lobby_address(self):
+        return SUBNET + ".1"
+
+    def add(self, index):
+        ns = "%s-%d" % (self.tag, index)
+        outside, inside = "%sa%d" % (self.tag, index), "%sb%d" % (self.tag, index)
+        run("ip", "netns", "add", ns)
+        self.namespaces.append(ns)
+        run("ip", "link", "add", outside, "type", "veth", "peer", "name", inside)
+        run("ip", "link", "set", inside, "netns", ns)
+        run("ip", "link", "set", outside, "master", self.bridge, "up")
+        address = "%s.%d" % (SUBNET, 10 + index)
+        run("ip", "netns", "exec", ns, "ip", "addr", "add", address + "/24", "dev", inside)
+        run("ip", "netns", "exec", ns, "ip", "link", "set", inside, "up")
+        run("ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up")
+        return ns, address
+
+    def close(self):
+        for ns in self.namespaces:
+            run("ip", "netns", "del", ns, check=False)
+        run("ip", "link", "del", self.bridge, check=False)
+
+
+class Display:
+    def __init__(self, width=1024, height=768):
+        self.number = self._free_number()
+        self.name = ":%d" % self.number
+        self.process = subprocess.Popen(
+            ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % self.number), 10, "Xvfb")
+        wait_for(lambda: self.xdotool("getmouselocation", check=False).returncode == 0, 10,
+                 "the display to answer")
+
+    @staticmethod
+    def _free_number():
+        for n in range(120, 400):
+            if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
+                return n
+        raise RuntimeError("no free display number")
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.name
+        return env
+
+    def xdotool(self, *args, check=True):
+        return run("xdotool", *args, check=check, env=self.env())
+
+    def screenshot(self, path):
+        run("import", "-window", "root", path, check=False, env=self.env())
+
+    def close(self):
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+class Lobby:
+    def __init__(self, binary, address, port, workdir):
+        self.url = "http://%s:%d/gnet/gnet.php" % (address, port)
+        self.log_path = os.path.join(workdir, "lobby.log")
+        self.log = open(self.log_path, "w")
+        self.process = subprocess.Popen([binary, "--address", address, "--port", str(port)],
+                                        stdout=self.log, stderr=subprocess.STDOUT)
+        wait_for(self._answers, 10, "the lobby")
+
+    def _answers(self):
+        try:
+            return self.get("ping") is not None
+        except OSError:
+            return False
+
+    def get(self, query):
+        with urllib.request.urlopen(self.url + "?opt=" + query, timeout=5) as answer:
+            return answer.read().decode("latin-1")
+
+    def rooms(self):
+        lines = [l for l in self.get("list").split("\n") if l.strip() and not l.startswith("<b")]
+        return [tuple(lines[i:i + 3]) for i in range(0, len(lines) - 2, 3)]
+
+    def close(self):
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+        self.log.close()
+
+
+# Gadget centres inside the room window's 800 x 600 client area.
+ROOM = {
+    "save": (545, 532), "copy": (445, 532), "mute": (255, 532),
+    "red": (155, 82), "undecided": (400, 82), "blue": (645, 82),
+    "input": (350, 560), "send": (745, 562), "leave": (85, 22),
+    "change": (715, 22), "extend": (555, 22),
+}
+BROWSER = {"first_row": (120, 20), "join": (315, 22), "refresh": (315, 52),
+           "create": (315, 82), "cancel": (315, 372)}
+
+
+class Instance:
+    """One colloquor process in its own namespace."""
+
+    def __init__(self, binary, display, ns, address, lobby_address, workdir, name):
+        self.display = display
+        self.address = address
+        self.name = name
+        self.dir = os.path.join(workdir, name)
+        os.makedirs(self.dir, exist_ok=True)
+        self.saves = 0
+        env = display.env()
+        env["HOME"] = self.dir
+        env["COLLOQUOR_LOBBY"] = "%s:%d" % (lobby_address, LOBBY_PORT)
+        self.output = open(os.path.join(self.dir, "output.txt"), "w")
+        self.process = subprocess.Popen(
+            ["ip", "netns", "exec", ns, binary], cwd=self.dir, env=env,
+            stdout=self.output, stderr=subprocess.STDOUT)
+        self.pid = self.process.pid
+
+    # --- windows -----------------------------------------------------------
+    def windows(self, title=None):
+        args = ["search", "--pid", str(self.pid)]
+        args += ["--name", title] if title is not None else []
+        found = self.display.xdotool(*args, check=False).stdout.split()
+        return [w for w in found if self._mapped(w)]
+
+    def _mapped(self, wid):
+        info = run("xwininfo", "-id", wid, check=False, env=self.display.env()).stdout
+        return "IsViewable" in info
+
+    def window(self, title, timeout=20):
+        return wait_for(lambda: (self.windows(title) or [None])[-1], timeout,
+                        "%s: window %r" % (self.name, title))
+
+    def gone(self, title, timeout=20):
+        wait_for(lambda: not self.windows(title), timeout, "%s: %r to close" % (self.name, title))
+
+    def click(self, wid, x, y, double=False):
+        x_ = self.display.xdotool
+        x_("windowraise", wid)
+        x_("windowfocus", "--sync", wid, check=False)
+        x_("mousemove", "--window", wid, str(x), str(y))
+        x_("click", "--repeat", "2" if double else "1", "--delay", "80", "1")
+
+    def type(self, wid, text):
+        self.display.xdotool("windowraise", wid)
+        self.display.xdotool("windowfocus", "--sync", wid, check=False)
+        self.display.xdotool("type", "--delay", "15", text)
+
+    def key(self, wid, *keys):
+        self.display.xdotool("windowraise", wid)
+        self.display.xdotool("windowfocus", "--sync", wid, check=False)
+        self.display.xdotool("key", *keys)
+
+    # --- flows -------------------------------------------------------------
+    def answer_prompt(self, title, text):
+        wid = self.window(title)
+        self.key(wid, "ctrl+a")
+        self.type(wid, text)
+        self.key(wid, "Return")
+        self.gone(title)
+
+    def log_in(self):
+        self.answer_prompt("^Choose Username$", self.name)
+        return self.window("^Server List: ColloquorRC2b$")
+
+    def host(self):
+        browser = self.log_in()
+        self.click(browser, *BROWSER["create"])
+        wid = self.window("^Choose Room Name$")
+        self.key(wid, "Return")
+        return self.room_window()
+
+    def join(self, refresh_until=None):
+        browser = self.log_in()
+        if refresh_until:
+            for _ in range(20):
+                if refresh_until():
+                    break
+                self.click(browser, *BROWSER["refresh"])
+                time.sleep(0.5)
+        self.click(browser, *BROWSER["first_row"])
+        self.click(browser, *BROWSER["join"])
+        return self.room_window()
+
+    def room_window(self, timeout=30):
+        return self.window("^ColloquorRC2b: ", timeout)
+
+    def say(self, text):
+        room = self.room_window()
+        self.click(room, *ROOM["input"])
+        self.type(room, text)
+        self.key(room, "Return")
+
+    def press(self, gadget):
+        self.click(self.room_window(), *ROOM[gadget])
+
+    def save_log(self):
+        """Saves the discussion through the save requester; returns its text."""
+        self.saves += 1
+        name = "log%d.txt" % self.saves
+        self.press("save")
+        chooser = self.window("^Save discussion log$")
+        self.key(chooser, "ctrl+a")
+        self.type(chooser, os.path.join(self.dir, name))
+        self.key(chooser, "Return")
+        path = os.path.join(self.dir, name)
+        wait_for(lambda: os.path.exists(path), 15, "%s: %s" % (self.name, name))
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def wait_log(self, predicate, timeout=30, what="log text"):
+        """Saves the log until `predicate(text)` holds; returns the text."""
+        last = [""]
+
+        def check():
+            last[0] = self.save_log()
+            return predicate(last[0])
+        try:
+            wait_for(check, timeout, "%s: %s" % (self.name, what), interval=0.5)
+        except AssertionError:
+            raise AssertionError("%s\n--- last log of %s ---\n%s" % (
+                "timed out waiting for " + what, self.name, last[0]))
+        return last[0]
+
+    def notice(self, timeout=20):
+        """The id of a message box of this process (an untitled window)."""
+        return wait_for(lambda: (self.windows("^$") or [None])[-1], timeout, "a message box")
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait_exit(self, timeout=20):
+        wait_for(lambda: not self.running(), timeout, "%s to end" % self.name)
+        return self.process.returncode
+
+    def kill(self, sig=signal.SIGKILL):
+        if self.running():
+            os.kill(self.pid, sig)
+
+    def close(self):
+        self.kill()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+        self.output.close()
+
+
+class Harness:
+    def __init__(self, build_dir):
+        require_root_facilities()
+        self.binary = os.path.join(build_dir, "app", "colloquor")
+        self.lobby_binary = os.path.join(build_dir, "server", "colloquor-lobby")
+        self.workdir = tempfile.mkdtemp(prefix="colloquor-e2e-")
+        self.network = Network()
+        self.display = Display()
+        self.lobby = Lobby(self.lobby_binary, self.network.lobby_address, LOBBY_PORT, self.workdir)
+        self.instances = []
+
+    def start(self, name):
+        ns, address = self.network.add(len(self.instances) + 1)
+        instance = Instance(self.binary, self.display, ns, address, self.network.lobby_address,
+                            self.workdir, name)
+        self.instances.append(instance)
+        return instance
+
+    def close(self):
+        for instance in self.instances:
+            instance.close()
+        self.lobby.close()
+        self.display.close()
+        self.network.close()
+        if os.environ.get("COLLOQUOR_E2E_KEEP"):
+            print("kept", self.workdir)
+        else:
+            shutil.rmtree(self.workdir, ignore_errors=True)
