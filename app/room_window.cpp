@@ -4,6 +4,7 @@
 
 #include "app/program_state.h"
 #include "app/room_protocol.h"
+#include "app/save_location.h"
 #include "lobby/lobby_client.h"
 #include "sound/sound.h"
 #include "ui/event_queue.h"
@@ -159,7 +160,7 @@ class TRoomWindowView : public TRoomView {
 };
 
 void SaveDiscussion(const TRoomGadgets& g) {
-  TString path = RequestFile(u"Save discussion log", u"Text Files:txt", 1, u"");
+  TString path = RequestFile(u"Save discussion log", u"Text Files:txt", 1, FromBytes(DocumentsFolder()));
   if (path.empty()) return;
   if (!SaveLogFile(ToBytes(path).c_str(), g.logArea->AreaText(0, -1, TXU_CHARS)))
     Notify(u"The discussion log could not be saved to " + path + u".", 1);

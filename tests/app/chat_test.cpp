@@ -123,3 +123,16 @@ TEST(SavedLog, OneBytePerCharacterWithoutAMarkWhenEverythingFits) {
 TEST(SavedLog, Utf16LittleEndianWithAMarkOtherwise) {
   EXPECT_EQ(EncodeLog(u"a\n\u0141"), std::string("\xff\xfe" "a\0\n\0\x41\x01", 8));
 }
+
+#include "app/save_location.h"
+
+TEST(SaveLocation, DocumentsFolderFromUserDirs) {
+  const std::string dirs =
+      "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
+  EXPECT_EQ(DocumentsDirFromUserDirs(dirs, "/home/ann"), "/home/ann/Dokumente");
+  EXPECT_EQ(DocumentsDirFromUserDirs("XDG_DOCUMENTS_DIR=\"/srv/docs\"\n", "/h"), "/srv/docs");
+  EXPECT_EQ(DocumentsDirFromUserDirs("XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "/h"), "");  // disabled
+  EXPECT_EQ(DocumentsDirFromUserDirs("XDG_DOCUMENTS_DIR=\"relative\"\n", "/h"), "");
+  EXPECT_EQ(DocumentsDirFromUserDirs("", "/h"), "");
+}
