@@ -6,7 +6,7 @@
 
 #include "core/clock.h"
 
-int TStream::WriteLine(const TString& text) {
+int TLineStream::WriteLine(const TString& text) {
   std::string bytes = ToBytes(text);
   if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return 0;
   const int count = static_cast<int>(bytes.size());
@@ -15,7 +15,7 @@ int TStream::WriteLine(const TString& text) {
   return Write(kLineEnd, 2) == 2 ? 1 : 0;
 }
 
-TString TStream::ReadLine() {
+TString TLineStream::ReadLine() {
   std::string bytes;
   for (size_t consumed = 0;; ++consumed) {
     if (consumed == _lineLimit) {

@@ -1,4 +1,6 @@
-// Byte streams with text-line operations, and a stream over a TSocket.
+// Byte streams with text-line operations, and a stream over a TSocket. (The
+// sound layer's TStream is a seekable byte stream of its own; this one is
+// named apart so that both can live in one program.)
 // Nothing here raises an error on network failure: failures show as 0
 // results, empty lines and Eof() = 1. One thread per stream.
 #pragma once
@@ -11,7 +13,7 @@
 #include "core/text.h"
 #include "lobby/socket.h"
 
-class TStream : public TObject {
+class TLineStream : public TObject {
  public:
   static constexpr size_t UNLIMITED = static_cast<size_t>(-1);
 
@@ -46,7 +48,7 @@ class TStream : public TObject {
 class TSocketStream;
 using TSocketStreamRef = std::shared_ptr<TSocketStream>;
 
-class TSocketStream : public TStream {
+class TSocketStream : public TLineStream {
  public:
   // Never fails, even for a null or unconnected socket. autoClose 1: closing
   // the stream closes the socket.
