@@ -4,6 +4,7 @@
 // bytes of one request, and one log line per request.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -184,6 +185,11 @@ class TLobbyServer::THttpServer : public httplib::Server {
   // Serves one connection: the library's request handling over a stream
   // that bounds each request in time and size.
   bool process_and_close_socket(socket_t sock) override {
+    // Header fields and body leave in two writes: without this the body
+    // would wait for the peer's delayed acknowledgement on a kept-alive
+    // connection.
+    int on = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     TRequestStream stream(sock);
     tlsStream = &stream;
     int port;
