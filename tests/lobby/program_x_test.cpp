@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,8 @@ TEST_F(ProgramTest, TheBrowserListsTheLobbysRoomsAndJoinsOne) {
   ASSERT_EQ(lobby.Get("opt=add&game=OtherGame&server=not_shown", "127.0.0.3"), "OK\n");
   ASSERT_EQ(lobby.Get("opt=add&game=ColloquorRC2b&server=second_room", "127.0.0.4"), "OK\n");
   TUdpWatch room("127.0.0.2", 42000);
+  if (!room.bound() && std::getenv("COLLOQUOR_SHARED_NET"))
+    GTEST_SKIP() << "UDP port 42000 is taken and no private network namespace could be made";
   ASSERT_TRUE(room.bound()) << "127.0.0.2:42000 is taken";
 
   TProgram program(lobby.Address());
@@ -175,6 +178,8 @@ TEST_F(ProgramTest, TheBrowserListsTheLobbysRoomsAndJoinsOne) {
 TEST_F(ProgramTest, ARoomHostedOutOfTheBoxIsListedThenWithdrawnAtExit) {
   TLobbyProcess lobby(COLLOQUOR_LOBBY_BINARY);
   ASSERT_GT(lobby.Port(), 0);
+  if (std::getenv("COLLOQUOR_SHARED_NET") && !TUdpWatch("0.0.0.0", 42000).bound())
+    GTEST_SKIP() << "UDP port 42000 is taken and no private network namespace could be made";
   TProgram program(lobby.Address());
   EnterUserName("hoster");
   Window browser = WaitWindow(kBrowserTitle);
