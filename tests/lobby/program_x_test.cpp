@@ -95,6 +95,7 @@ class TUdpWatch {
 
 class ProgramTest : public testing::Test {
  protected:
+  void SetUp() override { ASSERT_NE(client.display(), nullptr) << "no X display"; }
   Window WaitWindow(const char* name, int timeoutMs = 15000) {
     Window window = 0;
     WaitUntil([&] { return (window = client.FindWindowByName(name)) != 0; }, timeoutMs);
@@ -122,6 +123,21 @@ class ProgramTest : public testing::Test {
 };
 
 const char kBrowserTitle[] = "Server List: ColloquorRC2b";
+
+// One display connection held for the whole run: when its last client
+// leaves, the X server resets, and a test starting meanwhile finds no display.
+class DisplayEnvironment : public testing::Environment {
+ public:
+  void SetUp() override { display_ = XOpenDisplay(nullptr); }
+  void TearDown() override {
+    if (display_) XCloseDisplay(display_);
+  }
+
+ private:
+  Display* display_ = nullptr;
+};
+testing::Environment* const displayEnvironment =
+    testing::AddGlobalTestEnvironment(new DisplayEnvironment);
 
 }  // namespace
 
