@@ -1,12 +1,19 @@
 // The lobby client: synchronous HTTP/1.0 requests to the lobby web service,
 // one connection each. Main thread only. No call raises or shows a message;
 // an unreachable lobby gives empty answers.
+//
+// The lobby is where the environment variable COLLOQUOR_LOBBY says, written
+// "host" or "host:port" (port 80 when absent), read at the first call; unset,
+// it is "localhost". Resolving, connecting and each read wait at most 5 s,
+// the whole answer at most 10 s; a call that runs out of time gives the same
+// empty answer as an unreachable lobby.
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "core/object.h"
+#include "lobby/stream.h"
 
 // One announced room as the lobby lists it (texts in their escaped form).
 class TGNetServer : public TObject {
@@ -29,3 +36,10 @@ int LobbyRemove(const TString& game);
 std::vector<TGNetServerRef> LobbyList(const TString& filter);
 // Deletes & % ' and double quotes, then turns spaces into underscores.
 TString LobbyEscape(const TString& text);
+// Sends GET <lobby path>?opt=<query> and skips the answer's status line and
+// header fields. Returns the stream positioned at the first body line (never
+// null; over a failed connection it is already at its end). The caller reads
+// the body and closes the stream.
+TSocketStreamRef LobbyRequest(const TString& query);
+// The body of LobbyAdd, LobbyRefresh and LobbyRemove (opt "add", "ref", "rem").
+int LobbyCommand(const TString& opt, const TString& game, const TString& server);

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Load benchmark of colloquor-lobby beside nginx on loopback, run on demand
+# (not part of CTest). Measures requests per second with wrk for
+#   list  - the list answer with 1000 rooms announced,
+#   ping  - the caller's address,
+# against nginx serving static files of the same sizes, each with one
+# connection per request ("Connection: close", as the program's HTTP/1.0
+# client does) and with keep-alive. Needs wrk and nginx (Debian packages).
+#
+# Usage: bench/lobby_load.sh [seconds per run, default 5]
+# Uses build/ (or $BUILD_DIR). Traffic goes to 127.0.0.0/8 only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${BUILD_DIR:-build}
+duration=${1:-5}
+threads=2
+connections=32
+lobby_bin=$build_dir/server/colloquor-lobby
+for tool in wrk nginx python3; do
+  command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install $tool)" >&2; exit 1; }
+done
+[ -x "$lobby_bin" ] || { echo "build colloquor-lobby first (scripts/build.sh)" >&2; exit 1; }
+
+work=$(mktemp -d)
+lobby_pid=
+nginx_started=
+cleanup() {
+  [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+  [ -n "$nginx_started" ] && nginx -c "$work/nginx.conf" -p "$work" -s stop 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- the lobby, with 1000 rooms announced from 1000 loopback addresses ---
+"$lobby_bin" --address 127.0.0.1 --port 0 >"$work/lobby.log" 2>&1 &
+lobby_pid=$!
+for _ in $(seq 50); do grep -q '^listening on' "$work/lobby.log" && break; sleep 0.1; done
+lobby_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/lobby.log")
+[ -n "$lobby_port" ] || { cat "$work/lobby.log" >&2; exit 1; }
+
+python3 - "$lobby_port" <<'PY'
+import socket, sys
+port = int(sys.argv[1])
+for i in range(1000):
+    source = "127.1.%d.%d" % (i // 250, i % 250 + 1)
+    s = socket.socket()
+    s.bind((source, 0))
+    s.connect(("127.0.0.1", port))
+    s.sendall(("GET /gnet/gnet.php?opt=add&game=ColloquorRC2b&server=room_%04d HTTP/1.0\r\n"
+               "HOST: 127.0.0.1\r\n\r\n" % i).encode())
+    answer = b""
+    while True:
+        chunk = s.recv(4096)
+        if not chunk:
+            break
+        answer += chunk
+    s.close()
+    if not answer.endswith(b"\r\n\r\nOK\n"):
+        sys.exit("add %d failed: %r" % (i, answer[:200]))
+PY
+
+body() { python3 - "$1" <<'PY'
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1].split()[0])))
+s.sendall(("GET %s HTTP/1.0\r\n\r\n" % sys.argv[1].split()[1]).encode())
+data = b""
+while True:
+    chunk = s.recv(65536)
+    if not chunk:
+        break
+    data += chunk
+sys.stdout.buffer.write(data.split(b"\r\n\r\n", 1)[1])
+PY
+}
+mkdir -p "$work/html" "$work/logs"
+chmod 755 "$work" "$work/html"  # nginx's workers run as another user
+body "$lobby_port /gnet/gnet.php?opt=list" >"$work/html/list"
+body "$lobby_port /gnet/gnet.php?opt=ping" >"$work/html/ping"
+list_bytes=$(stat -c %s "$work/html/list")
+ping_bytes=$(stat -c %s "$work/html/ping")
+[ "$(grep -c . "$work/html/list")" -eq 3000 ] || { echo "the lobby does not list 1000 rooms" >&2; exit 1; }
+
+# --- nginx with a private configuration on a free loopback port ---
+nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cat >"$work/nginx.conf" <<CONF
+worker_processes auto;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log $work/logs/access.log;
+  default_type text/plain;
+  keepalive_requests 1000;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/html;
+  }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work"
+nginx_started=1
+
+# requests per second of one wrk run
+rps() {
+  local url=$1; shift
+  wrk -t"$threads" -c"$connections" -d"${duration}s" "$@" "$url" 2>&1 |
+    awk '/Requests\/sec/ {print $2} /Non-2xx|Socket errors/ {print "  (" $0 ")" > "/dev/stderr"}'
+}
+
+echo "colloquor-lobby vs nginx on 127.0.0.1: wrk -t$threads -c$connections -d${duration}s"
+echo "list body $list_bytes bytes (1000 rooms), ping body $ping_bytes bytes"
+printf '%-8s %-12s %14s %14s %8s\n' request connection lobby_req/s nginx_req/s ratio
+for request in list ping; do
+  for mode in close keep-alive; do
+    args=()
+    [ "$mode" = close ] && args=(-H "Connection: close")
+    lobby=$(rps "http://127.0.0.1:$lobby_port/gnet/gnet.php?opt=$request" "${args[@]}")
+    nginx=$(rps "http://127.0.0.1:$nginx_port/$request" "${args[@]}")
+    ratio=$(awk -v a="$lobby" -v b="$nginx" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+    printf '%-8s %-12s %14s %14s %8s\n' "$request" "$mode" "$lobby" "$nginx" "$ratio"
+  done
+done

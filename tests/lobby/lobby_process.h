@@ -1,0 +1,106 @@
+// A real colloquor-lobby process on 127.0.0.1, on a free port it picks
+// itself, with its request log in a file; and plain HTTP requests to it from
+// any loopback address (the lobby keys rooms by the caller's address).
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/wait_until.h"
+
+extern char** environ;
+
+class TLobbyProcess {
+ public:
+  explicit TLobbyProcess(const char* binary) {
+    char path[] = "/tmp/colloquor-lobby-log-XXXXXX";
+    int fd = mkstemp(path);
+    _logPath = path;
+    char* argv[] = {const_cast<char*>(binary), const_cast<char*>("--address"),
+                    const_cast<char*>("127.0.0.1"), const_cast<char*>("--port"),
+                    const_cast<char*>("0"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, 1);
+    if (posix_spawn(&_pid, binary, &actions, nullptr, argv, environ) != 0) _pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fd);
+    WaitUntil([this] { return ReadPort(); }, 10000);
+  }
+  ~TLobbyProcess() {
+    if (_pid > 0) {
+      kill(_pid, SIGTERM);
+      int status;
+      if (!WaitUntil([&] { return waitpid(_pid, &status, WNOHANG) == _pid; }, 15000)) {
+        kill(_pid, SIGKILL);
+        waitpid(_pid, &status, 0);
+      }
+    }
+    std::remove(_logPath.c_str());
+  }
+
+  int Port() const { return _port; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(_port); }
+  std::string Log() const {
+    std::ifstream file(_logPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  // GET /gnet/gnet.php?<query> from `source`; the answer's body, or "" when
+  // none came within 5 s.
+  std::string Get(const std::string& query, const char* source = "127.0.0.1") const {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &address.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    address.sin_port = htons(static_cast<uint16_t>(_port));
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      std::string request = "GET /gnet/gnet.php?" + query + " HTTP/1.0\r\n\r\n";
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 100) <= 0) continue;
+        char buffer[4096];
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        answer.append(buffer, static_cast<size_t>(n));
+      }
+    }
+    close(fd);
+    size_t body = answer.find("\r\n\r\n");
+    return body == std::string::npos ? std::string() : answer.substr(body + 4);
+  }
+
+ private:
+  bool ReadPort() {
+    const std::string log = Log();
+    const std::string prefix = "listening on 127.0.0.1:";
+    size_t at = log.find(prefix);
+    if (at == std::string::npos || log.find('\n', at) == std::string::npos) return false;
+    _port = std::atoi(log.c_str() + at + prefix.size());
+    return _port > 0;
+  }
+
+  pid_t _pid = 0;
+  int _port = 0;
+  std::string _logPath;
+};

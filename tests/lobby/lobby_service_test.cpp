@@ -1,0 +1,70 @@
+// The lobby client against a real colloquor-lobby process on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "lobby/lobby_client.h"
+#include "tests/lobby/lobby_process.h"
+
+namespace {
+
+TLobbyProcess* lobby = nullptr;
+
+class LobbyProcessEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    lobby = new TLobbyProcess(COLLOQUOR_LOBBY_BINARY);
+    ASSERT_GT(lobby->Port(), 0) << "colloquor-lobby did not start";
+    setenv("COLLOQUOR_LOBBY", lobby->Address().c_str(), 1);
+  }
+  void TearDown() override {
+    delete lobby;
+    lobby = nullptr;
+  }
+};
+testing::Environment* const environment =
+    testing::AddGlobalTestEnvironment(new LobbyProcessEnvironment);
+
+std::vector<TString> Names(const std::vector<TGNetServerRef>& rooms) {
+  std::vector<TString> names;
+  for (const auto& room : rooms) names.push_back(room->server);
+  return names;
+}
+
+}  // namespace
+
+TEST(LobbyService, AnnounceListRefreshAndWithdrawARoom) {
+  EXPECT_EQ(LobbyPing(), u"127.0.0.1");
+  ASSERT_EQ(lobby->Get("opt=add&game=ColloquorRC2b&server=elsewhere", "127.0.0.2"), "OK\n");
+  ASSERT_EQ(lobby->Get("opt=add&game=ColloquorRC2&server=older_game", "127.0.0.3"), "OK\n");
+
+  EXPECT_EQ(LobbyAdd(u"ColloquorRC2b", u"Ann's 50% room \u00e9"), 1);
+  auto rooms = LobbyList(u"ColloquorRC2b");
+  ASSERT_EQ(Names(rooms), (std::vector<TString>{u"elsewhere", u"Anns_50_room_\u00e9"}));
+  EXPECT_EQ(rooms[0]->ip, u"127.0.0.2");
+  EXPECT_EQ(rooms[1]->ip, u"127.0.0.1");
+  EXPECT_EQ(rooms[1]->game, u"ColloquorRC2b");
+  EXPECT_EQ(LobbyList(u"").size(), 3u);
+
+  // Announcing again renames; refreshing keeps it.
+  EXPECT_EQ(LobbyAdd(u"ColloquorRC2b", u"renamed"), 1);
+  EXPECT_EQ(LobbyRefresh(u"ColloquorRC2b", u"renamed"), 1);
+  EXPECT_EQ(Names(LobbyList(u"ColloquorRC2b")), (std::vector<TString>{u"elsewhere", u"renamed"}));
+
+  EXPECT_EQ(LobbyRemove(u"ColloquorRC2b"), 1);
+  EXPECT_EQ(Names(LobbyList(u"ColloquorRC2b")), (std::vector<TString>{u"elsewhere"}));
+  // A refresh after the lobby lost the room brings it back.
+  EXPECT_EQ(LobbyRefresh(u"ColloquorRC2b", u"renamed"), 1);
+  EXPECT_EQ(LobbyList(u"ColloquorRC2b").size(), 2u);
+  EXPECT_EQ(LobbyRemove(u"ColloquorRC2b"), 1);
+
+  // What the lobby refuses reads as failure.
+  EXPECT_EQ(LobbyAdd(u"ColloquorRC2b", TString(65, u'x')), 0);
+  EXPECT_EQ(LobbyAdd(u"&%", u"r"), 0);
+
+  const std::string log = lobby->Log();
+  EXPECT_NE(log.find("127.0.0.1 \"GET /gnet/gnet.php?opt=ping HTTP/1.0\" 200"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\"GET /gnet/gnet.php?opt=rem&game=ColloquorRC2b HTTP/1.0\" 200 3"),
+            std::string::npos);
+}

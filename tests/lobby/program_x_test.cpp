@@ -1,0 +1,214 @@
+// The real program under Xvfb with its lobby on 127.0.0.1: the bytes of the
+// start-up ping, the browser listing the lobby's rooms and joining one, and a
+// room hosted out of the box and withdrawn when the program is told to end.
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/lobby/lobby_process.h"
+#include "tests/lobby/raw_server.h"
+#include "tests/support/wait_until.h"
+#include "tests/support/x_client.h"
+
+extern char** environ;
+
+namespace {
+
+// The program, started with COLLOQUOR_LOBBY set; ended (SIGTERM, then
+// SIGKILL) when the test is over.
+class TProgram {
+ public:
+  explicit TProgram(const std::string& lobby) {
+    std::vector<std::string> variables{"COLLOQUOR_LOBBY=" + lobby};
+    for (char** v = environ; *v; ++v)
+      if (std::string(*v).rfind("COLLOQUOR_LOBBY=", 0) != 0) variables.push_back(*v);
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(&v[0]);
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(COLLOQUOR_BINARY), nullptr};
+    if (posix_spawn(&_pid, COLLOQUOR_BINARY, nullptr, nullptr, argv, envp.data()) != 0) _pid = 0;
+  }
+  ~TProgram() { End(); }
+  // Asks the program to end; returns whether it did within 10 s.
+  bool End() {
+    if (_pid <= 0) return true;
+    kill(_pid, SIGTERM);
+    int status;
+    bool ended = WaitUntil([&] { return waitpid(_pid, &status, WNOHANG) == _pid; }, 10000);
+    if (!ended) {
+      kill(_pid, SIGKILL);
+      waitpid(_pid, &status, 0);
+    }
+    _pid = 0;
+    return ended;
+  }
+  // Ends the program at once (it may be inside a 10 s connect wait).
+  void Kill() {
+    if (_pid <= 0) return;
+    kill(_pid, SIGKILL);
+    int status;
+    waitpid(_pid, &status, 0);
+    _pid = 0;
+  }
+
+ private:
+  pid_t _pid = 0;
+};
+
+// A UDP socket on ip:port that reports whether a datagram arrived.
+class TUdpWatch {
+ public:
+  TUdpWatch(const char* ip, int port) {
+    _fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, ip, &address.sin_addr);
+    _bound = bind(_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~TUdpWatch() { close(_fd); }
+  bool bound() const { return _bound; }
+  bool Arrived() const {
+    pollfd entry{_fd, POLLIN, 0};
+    return poll(&entry, 1, 0) > 0;
+  }
+
+ private:
+  int _fd = -1;
+  bool _bound = false;
+};
+
+class ProgramTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(client.display(), nullptr) << "no X display"; }
+  Window WaitWindow(const char* name, int timeoutMs = 15000) {
+    Window window = 0;
+    WaitUntil([&] { return (window = client.FindWindowByName(name)) != 0; }, timeoutMs);
+    return window;
+  }
+  // Types the user name into the start-up prompt and accepts it.
+  void EnterUserName(const std::string& name) {
+    Window prompt = WaitWindow("Choose Username");
+    ASSERT_NE(prompt, 0u) << "the user-name prompt did not appear";
+    client.Focus(prompt);
+    // The prompt's text is selected: typing replaces it.
+    client.Type(name);
+    client.Press(XK_Return);
+  }
+  // Clicks at a point of a window's client area.
+  void ClickAt(Window window, int x, int y, int count = 1) {
+    int rx, ry;
+    client.RootPosition(window, rx, ry);
+    client.MoveTo(rx + x, ry + y);
+    client.Sync();
+    client.Click(1, count);
+  }
+
+  TXClient client;
+};
+
+const char kBrowserTitle[] = "Server List: ColloquorRC2b";
+
+// One display connection held for the whole run: when its last client
+// leaves, the X server resets, and a test starting meanwhile finds no display.
+class DisplayEnvironment : public testing::Environment {
+ public:
+  void SetUp() override { display_ = XOpenDisplay(nullptr); }
+  void TearDown() override {
+    if (display_) XCloseDisplay(display_);
+  }
+
+ private:
+  Display* display_ = nullptr;
+};
+testing::Environment* const displayEnvironment =
+    testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+}  // namespace
+
+TEST_F(ProgramTest, PingsTheLobbyWithExactBytesBeforeAnyWindow) {
+  TRawServer raw;
+  std::atomic<bool> asked{false}, release{false};
+  raw.Set([&](int fd) {
+    asked = true;
+    WaitUntil([&] { return release.load(); }, 10000);
+    TRawServer::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n127.0.0.1\n");
+  });
+  const std::string lobby = "127.0.0.1:" + std::to_string(raw.Port());
+  TProgram program(lobby);
+  ASSERT_TRUE(WaitUntil([&] { return asked.load(); }, 15000)) << "no ping arrived";
+  // The program waits for the answer: no window may be up yet.
+  EXPECT_EQ(client.FindWindowByName("Choose Username"), 0u);
+  release = true;
+  EXPECT_NE(WaitWindow("Choose Username"), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return !raw.Requests().empty(); }, 5000));
+  EXPECT_EQ(raw.Requests().front(),
+            "GET /gnet/gnet.php?opt=ping HTTP/1.0\r\nHOST: " + lobby + "\r\n\r\n");
+  EXPECT_TRUE(program.End());
+}
+
+TEST_F(ProgramTest, TheBrowserListsTheLobbysRoomsAndJoinsOne) {
+  TLobbyProcess lobby(COLLOQUOR_LOBBY_BINARY);
+  ASSERT_GT(lobby.Port(), 0);
+  ASSERT_EQ(lobby.Get("opt=add&game=ColloquorRC2b&server=first_room", "127.0.0.2"), "OK\n");
+  ASSERT_EQ(lobby.Get("opt=add&game=OtherGame&server=not_shown", "127.0.0.3"), "OK\n");
+  ASSERT_EQ(lobby.Get("opt=add&game=ColloquorRC2b&server=second_room", "127.0.0.4"), "OK\n");
+  TUdpWatch room("127.0.0.2", 42000);
+  if (!room.bound() && std::getenv("COLLOQUOR_SHARED_NET"))
+    GTEST_SKIP() << "UDP port 42000 is taken and no private network namespace could be made";
+  ASSERT_TRUE(room.bound()) << "127.0.0.2:42000 is taken";
+
+  TProgram program(lobby.Address());
+  EnterUserName("tester");
+  Window browser = WaitWindow(kBrowserTitle);
+  ASSERT_NE(browser, 0u) << "the room browser did not appear";
+  std::string log = lobby.Log();
+  EXPECT_NE(log.find("127.0.0.1 \"GET /gnet/gnet.php?opt=ping HTTP/1.0\" 200"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("127.0.0.1 \"GET /gnet/gnet.php?opt=list HTTP/1.0\" 200"), std::string::npos)
+      << log;
+  // Double-clicking the first row joins the first room announced: the
+  // program tries to reach its host.
+  client.Focus(browser);
+  ClickAt(browser, 40, 20, 2);
+  EXPECT_TRUE(WaitUntil([&] { return room.Arrived(); }, 10000))
+      << "no connect attempt reached the first room's address";
+  program.Kill();
+}
+
+TEST_F(ProgramTest, ARoomHostedOutOfTheBoxIsListedThenWithdrawnAtExit) {
+  TLobbyProcess lobby(COLLOQUOR_LOBBY_BINARY);
+  ASSERT_GT(lobby.Port(), 0);
+  if (std::getenv("COLLOQUOR_SHARED_NET") && !TUdpWatch("0.0.0.0", 42000).bound())
+    GTEST_SKIP() << "UDP port 42000 is taken and no private network namespace could be made";
+  TProgram program(lobby.Address());
+  EnterUserName("hoster");
+  Window browser = WaitWindow(kBrowserTitle);
+  ASSERT_NE(browser, 0u);
+  client.Focus(browser);
+  ClickAt(browser, 240 + 75, 70 + 12);  // Create Room
+  Window roomName = WaitWindow("Choose Room Name");
+  ASSERT_NE(roomName, 0u);
+  client.Focus(roomName);
+  client.Press(XK_Return);  // keeps the proposed name
+  const std::string listed = "ColloquorRC2b\nhosters_Room\n127.0.0.1\n";
+  EXPECT_TRUE(WaitUntil([&] { return lobby.Get("opt=list", "127.0.0.9") == listed; }, 15000))
+      << lobby.Get("opt=list", "127.0.0.9");
+  EXPECT_TRUE(program.End());
+  EXPECT_EQ(lobby.Get("opt=list", "127.0.0.9"), "");
+}

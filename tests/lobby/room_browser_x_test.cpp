@@ -1,0 +1,243 @@
+// The room browser as a real dialog on an X display, listing the rooms of a
+// real colloquor-lobby on 127.0.0.1, driven with real clicks and keys.
+#include "tests/support/gadget_fixture.h"
+
+#include <FL/Fl_Browser.H>
+#include <FL/Fl_Button.H>
+#include <X11/keysym.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "lobby/room_browser.h"
+#include "tests/lobby/lobby_process.h"
+
+namespace {
+
+TLobbyProcess* lobby = nullptr;
+
+class LobbyProcessEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    lobby = new TLobbyProcess(COLLOQUOR_LOBBY_BINARY);
+    ASSERT_GT(lobby->Port(), 0) << "colloquor-lobby did not start";
+    setenv("COLLOQUOR_LOBBY", lobby->Address().c_str(), 1);
+  }
+  void TearDown() override {
+    delete lobby;
+    lobby = nullptr;
+  }
+};
+testing::Environment* const environment =
+    testing::AddGlobalTestEnvironment(new LobbyProcessEnvironment);
+
+// Drives a dialog that runs its own loop: a toolkit time-out runs the current
+// step every 10 ms until it reports done, then the next one. A script that
+// stalls for 10 s ends the dialog with a terminate request instead of hanging.
+class Script {
+ public:
+  using Step = std::function<bool()>;
+  explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) {
+    Fl::add_timeout(0.01, Tick, this);
+  }
+  ~Script() { Fl::remove_timeout(Tick, this); }
+  bool finished() const { return next_ == steps_.size(); }
+
+ private:
+  static void Tick(void* data) {
+    auto* script = static_cast<Script*>(data);
+    if (script->finished()) return;
+    if (script->steps_[script->next_]()) {
+      ++script->next_;
+      script->ticks_ = 0;
+    } else if (++script->ticks_ > 1000) {
+      ADD_FAILURE() << "script stalled at step " << script->next_;
+      TEvent::Create(AppTerminate)->Emit();
+      return;
+    }
+    Fl::repeat_timeout(0.01, Tick, data);
+  }
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  int ticks_ = 0;
+};
+
+const char kTitle[] = "Server List: ColloquorRC2b";
+
+Fl_Window* BrowserWindow() {
+  for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
+    if (w->label() && std::string(w->label()) == kTitle && w->shown()) return w;
+  return nullptr;
+}
+
+// The first widget under `group` (at any depth) that `match` accepts.
+Fl_Widget* FindWidget(Fl_Group* group, const std::function<bool(Fl_Widget*)>& match) {
+  for (int i = 0; group && i < group->children(); ++i) {
+    Fl_Widget* child = group->child(i);
+    if (match(child)) return child;
+    if (Fl_Widget* found = FindWidget(child->as_group(), match)) return found;
+  }
+  return nullptr;
+}
+
+Fl_Browser* RoomList() {
+  return static_cast<Fl_Browser*>(FindWidget(
+      BrowserWindow(), [](Fl_Widget* w) { return dynamic_cast<Fl_Browser*>(w) != nullptr; }));
+}
+
+Fl_Widget* Labelled(const char* label) {
+  return FindWidget(BrowserWindow(), [label](Fl_Widget* w) {
+    return dynamic_cast<Fl_Button*>(w) && w->label() && std::string(w->label()) == label;
+  });
+}
+
+// The rows as shown, without the gadget layer's format prefix.
+std::vector<std::string> Rows() {
+  std::vector<std::string> rows;
+  Fl_Browser* list = RoomList();
+  for (int i = 1; list && i <= list->size(); ++i) {
+    std::string text = list->text(i);
+    rows.push_back(text.compare(0, 2, "@.") == 0 ? text.substr(2) : text);
+  }
+  return rows;
+}
+
+class RoomBrowserTest : public GadgetTest {
+ protected:
+  void SetUp() override {
+    GadgetTest::SetUp();
+    for (const char* source : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
+      for (const char* game : {"ColloquorRC2b", "ColloquorRC2"})
+        lobby->Get(std::string("opt=rem&game=") + game, source);
+  }
+  static void Announce(const char* game, const char* room, const char* source) {
+    ASSERT_EQ(lobby->Get(std::string("opt=add&game=") + game + "&server=" + room, source), "OK\n");
+  }
+
+  // Waits until the dialog is on screen with its rows, then focuses it.
+  Script::Step Shown(size_t rows) {
+    return [this, rows] {
+      Fl_Window* window = BrowserWindow();
+      XSync(fl_display, False);
+      if (!window || !client.Viewable(fl_xid(window)) || Rows().size() != rows) return false;
+      browserXid = fl_xid(window);
+      client.Focus(browserXid);
+      return true;
+    };
+  }
+  Script::Step Do(std::function<void()> action) {
+    return [action] {
+      action();
+      return true;
+    };
+  }
+  // Moves the pointer onto the widget (at dx, dy, or its middle) and clicks.
+  void Click(Fl_Widget* widget, int count = 1, int dx = -1, int dy = -1) {
+    ASSERT_NE(widget, nullptr);
+    int x, y;
+    client.RootPosition(browserXid, x, y);
+    client.MoveTo(x + widget->x() + (dx < 0 ? widget->w() / 2 : dx),
+                  y + widget->y() + (dy < 0 ? widget->h() / 2 : dy));
+    client.Sync();
+    client.Click(1, count);
+  }
+  void ClickRow(int index, int count = 1) {
+    Fl_Browser* list = RoomList();
+    const int lineHeight = list->textsize() + 2;
+    Click(list, count, 20, 4 + index * lineHeight + lineHeight / 2);
+  }
+  static Script::Step Selected(int row) {
+    return [row] { return RoomList() && RoomList()->value() == row + 1; };
+  }
+
+  Window browserXid = 0;
+};
+
+}  // namespace
+
+TEST_F(RoomBrowserTest, ListsTheGamesRoomsAndJoinsTheSelectedOne) {
+  Announce("ColloquorRC2b", "first_room", "127.0.0.2");
+  Announce("ColloquorRC2", "older_game", "127.0.0.3");
+  Announce("ColloquorRC2b", "second_room", "127.0.0.4");
+  std::vector<std::string> rows;
+  Script script({Shown(2), Do([&] { rows = Rows(); }),
+                 // Nothing selected: Join Room does nothing.
+                 Do([&] { Click(Labelled("Join Room")); }),
+                 [&] { return Fl::event_buttons() == 0; }, Do([&] { Settle(); }),
+                 Do([&] { ClickRow(1); }), Selected(1),
+                 Do([&] { Click(Labelled("Join Room")); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"127.0.0.4");
+  EXPECT_TRUE(script.finished());
+  EXPECT_EQ(rows, (std::vector<std::string>{"first_room", "second_room"}));
+  EXPECT_EQ(BrowserWindow(), nullptr);  // freed before returning
+}
+
+TEST_F(RoomBrowserTest, TheLayoutIsAsDesigned) {
+  struct Rect {
+    int x, y, w, h;
+    bool operator==(const Rect& o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
+  };
+  auto rect = [](Fl_Widget* w) { return w ? Rect{w->x(), w->y(), w->w(), w->h()} : Rect{}; };
+  std::vector<Rect> seen;
+  Script script({Shown(0), Do([&] {
+                   seen = {rect(BrowserWindow()) , rect(RoomList()), rect(Labelled("Join Room")),
+                           rect(Labelled("Refresh List")), rect(Labelled("Create Room")),
+                           rect(Labelled("Cancel"))};
+                   seen[0].x = seen[0].y = 0;
+                 }),
+                 Do([&] { client.Press(XK_Escape); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"CANCEL");
+  ASSERT_EQ(seen.size(), 6u);
+  EXPECT_TRUE(seen[0] == (Rect{0, 0, 400, 400}));
+  EXPECT_TRUE(seen[1] == (Rect{10, 10, 220, 380}));
+  EXPECT_TRUE(seen[2] == (Rect{240, 10, 150, 24}));
+  EXPECT_TRUE(seen[3] == (Rect{240, 40, 150, 24}));
+  EXPECT_TRUE(seen[4] == (Rect{240, 70, 150, 24}));
+  EXPECT_TRUE(seen[5] == (Rect{240, 360, 150, 24}));
+}
+
+TEST_F(RoomBrowserTest, ADoubleClickJoinsAndReturnDoesTooWithARowSelected) {
+  Announce("ColloquorRC2b", "only_room", "127.0.0.2");
+  Script doubleClick({Shown(1), Do([&] { ClickRow(0, 2); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"127.0.0.2");
+  EXPECT_TRUE(doubleClick.finished());
+
+  Script returnKey({Shown(1), Do([&] { ClickRow(0); }), Selected(0),
+                    Do([&] { client.Press(XK_Return); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"127.0.0.2");
+  EXPECT_TRUE(returnKey.finished());
+}
+
+TEST_F(RoomBrowserTest, RefreshShowsOnlyWhatTheLobbyStillListsAndCreateRoomHosts) {
+  Announce("ColloquorRC2b", "leaving", "127.0.0.2");
+  Announce("ColloquorRC2b", "staying", "127.0.0.3");
+  std::vector<std::string> after;
+  int selectionAfter = -1;
+  Script script({Shown(2), Do([&] { ClickRow(0); }), Selected(0),
+                 Do([&] { lobby->Get("opt=rem&game=ColloquorRC2b", "127.0.0.2"); }),
+                 Do([&] { Click(Labelled("Refresh List")); }),
+                 [] { return Rows().size() == 1; },
+                 Do([&] {
+                   after = Rows();
+                   selectionAfter = RoomList()->value();
+                 }),
+                 Do([&] { Click(Labelled("Create Room")); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"HOST");
+  EXPECT_TRUE(script.finished());
+  EXPECT_EQ(after, std::vector<std::string>{"staying"});
+  EXPECT_EQ(selectionAfter, 0);  // the previous selection is gone
+}
+
+TEST_F(RoomBrowserTest, CancelTheCloseBoxAndTerminateAllCancel) {
+  Script button({Shown(0), Do([&] { Click(Labelled("Cancel")); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"CANCEL");
+  EXPECT_TRUE(button.finished());
+
+  Script closeBox({Shown(0), Do([&] { client.RequestClose(browserXid); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"CANCEL");
+  EXPECT_TRUE(closeBox.finished());
+
+  Script terminate({Shown(0), Do([] { TEvent::Create(AppTerminate)->Emit(); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"CANCEL");
+  EXPECT_TRUE(terminate.finished());
+}
