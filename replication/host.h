@@ -97,11 +97,11 @@ class TGNetHost : public TObject {
   // error" when an ENet service call failed, and the errors of local objects
   // (e.g. "GNet message data too large"); never because of a peer's input.
   void Sync();
-  // Disconnects every peer, flushes and destroys the ENet host, without
-  // waiting for acknowledgements. Objects and lists stay. Note: a receiver
-  // whose ENet reads the last packets together with the disconnect discards
-  // them (the disconnection steps still close this host's objects there).
-  // A second call does nothing; a closed host neither listens nor connects
+  // Disconnects every peer, flushes and destroys the ENet host. Objects and
+  // lists stay. What the last Sync queued is first given up to 2.5 s to be
+  // acknowledged (ENet discards received packets that arrive together with
+  // the disconnect, so a leaving process's last words would be lost); events
+  // arriving meanwhile are dropped. A second call does nothing; a closed host neither listens nor connects
   // again, and its Sync only advances local states.
   void Close();
 
@@ -170,6 +170,7 @@ class TGNetHost : public TObject {
   void ReceiveMessage(const TGNetMsg& msg);
   void CloseOwnedObject(const TGNetPeerRef& peer, const TGNetObjectRef& obj, bool listed);
   void DiscardEvents();
+  void AwaitAcknowledgements();
 };
 
 using TGNetHostRef = std::shared_ptr<TGNetHost>;

@@ -18,6 +18,12 @@ constexpr size_t kChannels = 1;
 constexpr size_t kMaxEventsPerSync = 1u << 17;
 // Longest pause of the connect wait; incoming traffic ends it earlier.
 constexpr int32_t kPollMs = 5;
+// How long Close waits for its last packets to be acknowledged. A receiver's
+// ENet discards packets that it reads together with the disconnect, and an
+// application syncs about once a second; the acknowledgement comes from the
+// same service pass that hands the packet to the receiver, so once it is
+// here the packet is safe.
+constexpr int32_t kCloseDrainMs = 2500;
 
 struct PacketDeleter {
   void operator()(ENetPacket* packet) const { enet_packet_destroy(packet); }
@@ -144,9 +150,24 @@ int TGNetHost::Connect(uint32_t ip, int port, int32_t timeoutMs) {
   return 0;
 }
 
+void TGNetHost::AwaitAcknowledgements() {
+  int32_t deadline = MilliSecs() + kCloseDrainMs;
+  for (int32_t now = MilliSecs(); !ClockReached(now, deadline); now = MilliSecs()) {
+    bool sending = false;
+    for (const auto& peer : _peers) sending = sending || peer->IsSending();
+    if (!sending) return;
+    UpdateENetEvents();
+    DiscardEvents();
+    enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
+    enet_socket_wait(_enetHost->socket, &condition,
+                     static_cast<enet_uint32>(std::min(deadline - now, kPollMs)));
+  }
+}
+
 void TGNetHost::Close() {
   if (_isClosed) return;
   _isClosed = true;
+  if (_enetHost) AwaitAcknowledgements();
   for (const auto& peer : _peers) peer->Close();
   _peers.clear();
   DiscardEvents();

@@ -177,8 +177,7 @@ class Instance:
         self.display = display
         self.address = address
         self.name = name
-        self.dir = os.path.join(workdir, name)
-        os.makedirs(self.dir, exist_ok=True)
+        self.dir = tempfile.mkdtemp(prefix=name + "-", dir=workdir)
         self.saves = 0
         env = display.env()
         env["HOME"] = self.dir
@@ -191,7 +190,7 @@ class Instance:
 
     # --- windows -----------------------------------------------------------
     def windows(self, title=None):
-        args = ["search", "--pid", str(self.pid)]
+        args = ["search", "--all", "--pid", str(self.pid)]
         args += ["--name", title] if title is not None else []
         found = self.display.xdotool(*args, check=False).stdout.split()
         return [w for w in found if self._mapped(w)]
@@ -273,8 +272,9 @@ class Instance:
         name = "log%d.txt" % self.saves
         self.press("save")
         chooser = self.window("^Save discussion log$")
-        self.key(chooser, "ctrl+a")
-        self.type(chooser, os.path.join(self.dir, name))
+        # The chooser opens in the current folder (the instance's own; it has
+        # no documents folder) with the insertion point after the folder.
+        self.type(chooser, name)
         self.key(chooser, "Return")
         path = os.path.join(self.dir, name)
         wait_for(lambda: os.path.exists(path), 15, "%s: %s" % (self.name, name))
@@ -338,6 +338,8 @@ class Harness:
         return instance
 
     def close(self):
+        if os.environ.get("COLLOQUOR_E2E_KEEP"):
+            self.display.screenshot(os.path.join(self.workdir, "final.png"))
         for instance in self.instances:
             instance.close()
         self.lobby.close()
