@@ -43,6 +43,16 @@ def wait_for(condition, timeout, what, interval=0.1):
         time.sleep(interval)
 
 
+def stop(process):
+    """Asks a process to end, and ends it outright after 10 s."""
+    process.terminate()
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def require_root_facilities():
     if os.geteuid() != 0:
         raise Skip("needs root for network namespaces")
@@ -128,11 +138,7 @@ class Display:
         run("import", "-window", "root", path, check=False, env=self.env())
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        stop(self.process)
 
 
 class Lobby:
@@ -159,11 +165,7 @@ class Lobby:
         return [tuple(lines[i:i + 3]) for i in range(0, len(lines) - 2, 3)]
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        stop(self.process)
         self.log.close()
 
 
