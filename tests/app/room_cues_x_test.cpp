@@ -24,7 +24,8 @@ std::vector<int16_t> ReadWords(const std::string& path) {
   std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
   std::vector<int16_t> words(bytes.size() / 2);
   for (size_t i = 0; i < words.size(); ++i)
-    words[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | bytes[2 * i + 1] << 8);
+    words[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                    static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
   return words;
 }
 

@@ -264,7 +264,7 @@ class Instance:
         self.click(browser, *BROWSER["join"])
         return self.room_window()
 
-    def room_window(self, timeout=30):
+    def room_window(self, timeout=60):
         return self.window("^ColloquorRC2b: ", timeout)
 
     def say(self, text):
@@ -287,7 +287,7 @@ class Instance:
         self.type(chooser, name)
         self.key(chooser, "Return")
         path = os.path.join(self.dir, name)
-        wait_for(lambda: os.path.exists(path), 15, "%s: %s" % (self.name, name))
+        wait_for(lambda: os.path.exists(path), 30, "%s: %s" % (self.name, name))
         with open(path, "rb") as f:
             return f.read().decode("latin-1")
 
