@@ -5,7 +5,8 @@
 // follows "SIDE" and "KICK" orders, and reports on stdout, one event a line:
 //
 //   READY <ms> <name>                connected, participant object published
-//   START <ms> <peers>               enough participants seen; sending begins
+//   START <ms> <peers>               --start-after-peers participants seen;
+//                                    the first line follows --first-after-ms
 //   SENT <ms> <seq>                  typed "<name>: seq=<seq> t=<ms>"
 //   DONE <ms> <count>                every line of --lines sent
 //   RECV <ms> <sender> <seq> <latency-ms> <arrival>   a bot line arrived
@@ -70,6 +71,7 @@ struct TOptions {
   int64_t lines = 0;
   int64_t intervalMs = 1000;
   int64_t startAfterPeers = 0;
+  int64_t firstAfterMs = 0;
   int64_t exitAfterS = 600;
   int64_t pollMs = 20;
   int32_t connectTimeoutMs = 10000;
@@ -80,7 +82,8 @@ void Usage() {
   std::fprintf(stderr,
                "usage: colloquor-bot --name NAME --address TEXT [--host ADDR] [--port N]\n"
                "  [--side red|blue] [--lines N] [--interval-ms N] [--start-after-peers N]\n"
-               "  [--exit-after S] [--poll-ms N] [--connect-timeout-ms N] [--age N]\n");
+               "  [--first-after-ms N] [--exit-after S] [--poll-ms N] [--connect-timeout-ms N]\n"
+               "  [--age N]\n");
 }
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
@@ -100,6 +103,7 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
     else if (key == "--lines") o.lines = number;
     else if (key == "--interval-ms") o.intervalMs = number;
     else if (key == "--start-after-peers") o.startAfterPeers = number;
+    else if (key == "--first-after-ms") o.firstAfterMs = number;
     else if (key == "--exit-after") o.exitAfterS = number;
     else if (key == "--poll-ms") o.pollMs = number;
     else if (key == "--connect-timeout-ms") o.connectTimeoutMs = static_cast<int32_t>(number);
@@ -181,7 +185,7 @@ class TBot {
     int64_t peers = Participants();
     if (peers < o_.startAfterPeers) return;
     started_ = true;
-    nextSend_ = now;
+    nextSend_ = now + o_.firstAfterMs;
     std::printf("START %lld %lld\n", Ms(), static_cast<long long>(peers));
   }
 
