@@ -13,7 +13,7 @@ packages=(
   # a headless X server and X tools for the window tests
   xvfb xauth xdotool x11-utils libxtst-dev
   # network namespaces and HTTP tools for the multi-process tests
-  iproute2 curl procps psmisc
+  iproute2 curl procps psmisc python3
 )
 
 missing=()

@@ -1,11 +1,12 @@
 """Real Colloquor processes in network namespaces of their own, one lobby and
 one Xvfb display, driven with real X input (xdotool).
 
-Every instance lives in its own namespace (10.231.0.x behind one bridge), so
+Every instance lives in its own namespace (10.231.N.x behind one bridge), so
 the lobby sees each at its own address, as on separate machines. Every wait
 is bounded; nothing here sleeps for luck.
 """
 
+import fcntl
 import os
 import re
 import shutil
@@ -16,8 +17,8 @@ import tempfile
 import time
 import urllib.request
 
-SUBNET = "10.231.0"
-BRIDGE = "cqbr0"
+SUBNET_PREFIX = "10.231"
+BRIDGE = "cqbr"
 LOBBY_PORT = 8080
 SKIP = 77
 
@@ -42,6 +43,16 @@ def wait_for(condition, timeout, what, interval=0.1):
         time.sleep(interval)
 
 
+def stop(process):
+    """Asks a process to end, and ends it outright after 10 s."""
+    process.terminate()
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def require_root_facilities():
     if os.geteuid() != 0:
         raise Skip("needs root for network namespaces")
@@ -61,14 +72,21 @@ class Network:
     def __init__(self):
         self.tag = "cq%d" % (os.getpid() % 100000)
         self.namespaces = []
-        self.bridge = BRIDGE + self.tag[-3:]
-        run("ip", "link", "add", self.bridge, "type", "bridge")
-        run("ip", "addr", "add", SUBNET + ".1/24", "dev", self.bridge)
+        self.bridge = BRIDGE + self.tag[2:]
+        # Harnesses may run side by side (parallel tests): each takes a
+        # subnet no other bridge holds, chosen under a lock.
+        with open("/run/colloquor-e2e.lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            used = run("ip", "-4", "-o", "addr", "show").stdout
+            self.subnet = next("%s.%d" % (SUBNET_PREFIX, n) for n in range(0, 250)
+                               if " %s.%d.1/" % (SUBNET_PREFIX, n) not in used)
+            run("ip", "link", "add", self.bridge, "type", "bridge")
+            run("ip", "addr", "add", self.subnet + ".1/24", "dev", self.bridge)
         run("ip", "link", "set", self.bridge, "up")
 
     @property
     def lobby_address(self):
-        return SUBNET + ".1"
+        return self.subnet + ".1"
 
     def add(self, index):
         ns = "%s-%d" % (self.tag, index)
@@ -78,7 +96,7 @@ class Network:
         run("ip", "link", "add", outside, "type", "veth", "peer", "name", inside)
         run("ip", "link", "set", inside, "netns", ns)
         run("ip", "link", "set", outside, "master", self.bridge, "up")
-        address = "%s.%d" % (SUBNET, 10 + index)
+        address = "%s.%d" % (self.subnet, 10 + index)
         run("ip", "netns", "exec", ns, "ip", "addr", "add", address + "/24", "dev", inside)
         run("ip", "netns", "exec", ns, "ip", "link", "set", inside, "up")
         run("ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up")
@@ -120,11 +138,7 @@ class Display:
         run("import", "-window", "root", path, check=False, env=self.env())
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        stop(self.process)
 
 
 class Lobby:
@@ -151,11 +165,7 @@ class Lobby:
         return [tuple(lines[i:i + 3]) for i in range(0, len(lines) - 2, 3)]
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        stop(self.process)
         self.log.close()
 
 

@@ -164,7 +164,10 @@ class HostedRoom(unittest.TestCase):
             bot.close()
 
     def start_bot(self, name, address, side, lines, start_after, phase=0):
-        """`phase`: ms from seeing enough participants to the first line;
+        """`address`: the text the bot publishes as its address, as if each
+        came from a machine of its own (the program removes guests sharing
+        one); documentation ranges, never contacted.
+        `phase`: ms from seeing enough participants to the first line;
         spread, so that the lines are typed all through the host's second
         rather than right after the tick that brought the last bot in."""
         bot = Bot(self.bot_binary, self.ns, self.h.workdir, name, address, side, lines,
@@ -241,7 +244,7 @@ class Load(HostedRoom):
     GUESTS = 31
 
     def test_31_guests_chatting(self):
-        bots = [self.start_bot("Bot%02d" % i, "10.231.200.%d" % i, ("red", "blue")[i % 2],
+        bots = [self.start_bot("Bot%02d" % i, "192.0.2.%d" % i, ("red", "blue")[i % 2],
                                SECONDS, start_after=self.GUESTS, phase=1000 * i // self.GUESTS)
                 for i in range(1, self.GUESTS + 1)]
         self.wait_all(bots, lambda b: b.ready, 60, "every bot connected")
@@ -311,7 +314,7 @@ class Churn(HostedRoom):
         print("churn seed:", seed, flush=True)
         rng = random.Random(seed)
 
-        staying = [self.start_bot("Stay%d" % i, "10.231.201.%d" % i, ("red", "blue")[i % 2],
+        staying = [self.start_bot("Stay%d" % i, "198.51.100.%d" % i, ("red", "blue")[i % 2],
                                   SECONDS, start_after=self.STAYING,
                                   phase=1000 * i // self.STAYING)
                    for i in range(1, self.STAYING + 1)]
@@ -330,7 +333,7 @@ class Churn(HostedRoom):
             # The host announces its objects to a newcomer in their order of
             # creation, the staying bots' before any coming one's: once a
             # coming bot knows that many participants, it knows them all.
-            bot = self.start_bot("Churn%d" % number, "10.231.202.%d" % number,
+            bot = self.start_bot("Churn%d" % number, "203.0.%d.%d" % (113 + number // 250, number % 250),
                                  rng.choice(("red", "blue")), SECONDS + 600,
                                  start_after=self.STAYING + 1, phase=rng.randrange(1000))
             self.wait_all(staying + present + [bot], lambda b: b.started, 30,

@@ -19,6 +19,8 @@
 #include <sstream>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/wait_until.h"
 
 extern char** environ;
@@ -103,4 +105,22 @@ class TLobbyProcess {
   pid_t _pid = 0;
   int _port = 0;
   std::string _logPath;
+};
+
+// One lobby for a whole test program, started before the first test and
+// named in COLLOQUOR_LOBBY: register it with
+//   testing::AddGlobalTestEnvironment(new TLobbyEnvironment)
+// and reach it through TLobbyEnvironment::lobby.
+class TLobbyEnvironment : public testing::Environment {
+ public:
+  static inline TLobbyProcess* lobby = nullptr;
+  void SetUp() override {
+    lobby = new TLobbyProcess(COLLOQUOR_LOBBY_BINARY);
+    ASSERT_GT(lobby->Port(), 0) << "colloquor-lobby did not start";
+    setenv("COLLOQUOR_LOBBY", lobby->Address().c_str(), 1);
+  }
+  void TearDown() override {
+    delete lobby;
+    lobby = nullptr;
+  }
 };

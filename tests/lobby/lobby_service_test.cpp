@@ -8,22 +8,9 @@
 
 namespace {
 
-TLobbyProcess* lobby = nullptr;
-
-class LobbyProcessEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    lobby = new TLobbyProcess(COLLOQUOR_LOBBY_BINARY);
-    ASSERT_GT(lobby->Port(), 0) << "colloquor-lobby did not start";
-    setenv("COLLOQUOR_LOBBY", lobby->Address().c_str(), 1);
-  }
-  void TearDown() override {
-    delete lobby;
-    lobby = nullptr;
-  }
-};
 testing::Environment* const environment =
-    testing::AddGlobalTestEnvironment(new LobbyProcessEnvironment);
+    testing::AddGlobalTestEnvironment(new TLobbyEnvironment);
+TLobbyProcess*& lobby = TLobbyEnvironment::lobby;
 
 std::vector<TString> Names(const std::vector<TGNetServerRef>& rooms) {
   std::vector<TString> names;
