@@ -260,7 +260,8 @@ class Load(HostedRoom):
         memory = memory_kb(self.host.pid)
 
         def has_everything(bot):
-            return all(len(bot.received.get(o.name, [])) >= len(o.sent) for o in bots if o is not bot)
+            return all(len(bot.received.get(o.name, [])) >= len(o.sent)
+                       for o in bots if o is not bot)
         self.wait_all(bots, has_everything, 60, "every line at every bot")
         self.check_alive(bots)
 
@@ -289,7 +290,8 @@ class Load(HostedRoom):
             "lines typed": lines,
             "lines typed per s": round(lines * 1000 / (last_sent - first_sent + 1000), 1),
             "deliveries to guests": deliveries,
-            "lines relayed by the host per s": round(deliveries * 1000 / max(1, last_recv - first_sent), 1),
+            "lines relayed by the host per s":
+                round(deliveries * 1000 / max(1, last_recv - first_sent), 1),
             "host CPU % of one core": round(100 * (cpu1 - cpu0) / (wall1 - wall0), 1),
             "Xvfb CPU % of one core": round(100 * (xcpu1 - xcpu0) / (wall1 - wall0), 1),
             "host peak memory VmHWM kB": memory.get("VmHWM"),
@@ -333,8 +335,9 @@ class Churn(HostedRoom):
             # The host announces its objects to a newcomer in their order of
             # creation, the staying bots' before any coming one's: once a
             # coming bot knows that many participants, it knows them all.
-            bot = self.start_bot("Churn%d" % number, "203.0.%d.%d" % (113 + number // 250, number % 250),
-                                 rng.choice(("red", "blue")), SECONDS + 600,
+            address = "203.0.%d.%d" % (113 + number // 250, number % 250)
+            bot = self.start_bot("Churn%d" % number, address, rng.choice(("red", "blue")),
+                                 SECONDS + 600,
                                  start_after=self.STAYING + 1, phase=rng.randrange(1000))
             self.wait_all(staying + present + [bot], lambda b: b.started, 30,
                           "%s to join" % bot.name)
@@ -354,11 +357,13 @@ class Churn(HostedRoom):
         # off (30 to 60 s): kills stop early enough for the run to see them.
         last_kill = began + max(0, SECONDS - self.TIME_OUT_MARGIN)
         while not all(b.read().done for b in staying):
-            self.assertLess(time.monotonic(), began + SECONDS + 60, "the staying bots never finished")
+            self.assertLess(time.monotonic(), began + SECONDS + 60,
+                            "the staying bots never finished")
             self.check_alive(staying + present)
             time.sleep(rng.uniform(0.5, 2.5))  # the seeded schedule of the churn
             room = len(staying) + len(present) + len(zombies()) < self.PEER_BUDGET
-            if room and (len(present) < 2 or (rng.random() < 0.5 and len(present) < self.MOST_COMING)):
+            coming = len(present) < 2 or (rng.random() < 0.5 and len(present) < self.MOST_COMING)
+            if room and coming:
                 spawn()
             elif present:
                 bot = present.pop(rng.randrange(len(present)))
@@ -372,7 +377,8 @@ class Churn(HostedRoom):
         self.leave_cleanly(present)
         terminated += [b.name for b in present]
         count = len(self.bots) - len(staying)
-        print("churn: %d joined, %d left cleanly, %d killed" % (count, len(terminated), len(killed)))
+        print("churn: %d joined, %d left cleanly, %d killed" % (
+            count, len(terminated), len(killed)))
 
         # Every departure as the program shows it: a killed guest closes with
         # its role set once the host's ENet times it out ("has left"); a

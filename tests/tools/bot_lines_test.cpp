@@ -17,9 +17,10 @@ TEST(BotLine, WhatIsTypedReadsBackAsTheRoomShowsIt) {
 }
 
 TEST(BotLine, OtherTextIsNotMistakenForABotLine) {
-  for (const char* text : {"Bob: hello", "\n\n** NEW TOPIC **\n\n", ": seq=1 t=2", "Bot1: seq=0 t=2",
-                           "Bot1: seq=1 t=2 and more", "Bot1: seq=1 t=", "Bot1: seq=x t=2",
-                           "Bot1: seq=1  t=2", "A b: seq=1 t=2", "Bot1: seq=1234567890123456789 t=1"})
+  for (const char* text :
+       {"Bob: hello", "\n\n** NEW TOPIC **\n\n", ": seq=1 t=2", "Bot1: seq=0 t=2",
+        "Bot1: seq=1 t=2 and more", "Bot1: seq=1 t=", "Bot1: seq=x t=2", "Bot1: seq=1  t=2",
+        "A b: seq=1 t=2", "Bot1: seq=1234567890123456789 t=1"})
     EXPECT_FALSE(ParseBotLine(text)) << text;
 }
 

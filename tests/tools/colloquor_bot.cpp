@@ -97,7 +97,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
     if (key == "--host") o.host = value;
     else if (key == "--name") o.name = value;
     else if (key == "--address") o.address = value;
-    else if (key == "--side" && (value == "red" || value == "blue")) o.side = value == "red" ? -1 : 1;
+    else if (key == "--side" && (value == "red" || value == "blue"))
+      o.side = value == "red" ? -1 : 1;
     else if (!numeric) return false;
     else if (key == "--port") o.port = static_cast<int>(number);
     else if (key == "--lines") o.lines = number;
