@@ -45,6 +45,10 @@ TGNetObjectRef TGNetHost::CreateMessage() {
 void TGNetHost::SendGNetMessage(const TGNetObject& msg, const TGNetObject& toObject) {
   // A process never delivers a message to its own objects.
   if (toObject.IsLocal()) return;
+  // A replica whose close arrived gave up its id, which may already name a
+  // newer replica: the message would reach that one instead.
+  std::shared_ptr<TGNetHost> owner = toObject._host.lock();
+  if (!owner || owner->_idMap[toObject._id & GNET_MAX_ID].get() != &toObject) return;
   toObject._peer->SendMsg(msg.MessageMsg(toObject._id));
 }
 

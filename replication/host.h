@@ -125,7 +125,8 @@ class TGNetHost : public TObject {
   // A message object (id 0, state 5), in no list; send it any number of times.
   TGNetObjectRef CreateMessage();
   // Sends `msg`'s slots to the owner of `toObject` at the next Sync; nothing
-  // when `toObject` is local. Does not touch any list.
+  // when `toObject` is local, or a replica whose close has arrived (its id
+  // may name another object by then). Does not touch any list.
   void SendGNetMessage(const TGNetObject& msg, const TGNetObject& toObject);
   // The lowest free id; raises "Out of GNet object IDs".
   int32_t AllocId() const;

@@ -52,7 +52,8 @@ TGNetObjectRef NewReplicatedObject(const TGNetHostRef& host);
 // A message object: fill its slots, then send it to any number of objects.
 TGNetObjectRef NewMessageObject(const TGNetHostRef& host);
 // Queues `msg`'s slots for the process that owns `toObject` (sent at the next
-// sync); nothing when `toObject` is local. Leaves every list unchanged.
+// sync); nothing when `toObject` is local or a replica whose close has
+// arrived. Leaves every list unchanged.
 void SendMessageObject(const TGNetObjectRef& msg, const TGNetObjectRef& toObject);
 // The object a received message is addressed to, or null.
 TGNetObjectRef MessageAddressee(const TGNetObjectRef& msg);

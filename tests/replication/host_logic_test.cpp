@@ -116,6 +116,25 @@ TEST_F(HostLogic, MessagesGoToTheOwnerOfTheirAddressee) {
   EXPECT_EQ(MessageAddressee(note), nullptr);
 }
 
+TEST_F(HostLogic, AMessageToAClosedReplicaDoesNotReachTheObjectThatTookItsId) {
+  // Regression: a guest's close and a newcomer's creation in one sync gave the
+  // newcomer the closed replica's id; until the next sync the closed one is
+  // still listed, and a chat line sent to every listed participant reached
+  // the newcomer twice (a kick meant for the one gone would hit the newcomer).
+  Feed(a, OBJ_CREATED, 10);  // id 1
+  auto gone = host->_idMap[1];
+  Feed(a, OBJ_CLOSED, 10);   // frees id 1
+  Feed(a, OBJ_CREATED, 11);  // takes id 1
+  auto newcomer = host->_idMap[1];
+  ASSERT_NE(newcomer, gone);
+  ASSERT_EQ(ReplicatedObjects(host, OBJ_ALL).size(), 2u);
+  a->_sent.clear();
+  auto line = NewMessageObject(host);
+  SetSlotInt(line, 0, 3);
+  for (const auto& obj : ReplicatedObjects(host, OBJ_ALL)) SendMessageObject(line, obj);
+  EXPECT_EQ(a->_sent, (std::vector<Bytes>{Sent(5, 11, {0x80, 0x03})}));
+}
+
 TEST_F(HostLogic, CreationsWithoutAFreeIdOrRepeatedAreDroppedWhole) {
   // Regression: a creation with no free id raised out of Sync and ended the process.
   Feed(a, OBJ_CREATED, 1);
