@@ -13,6 +13,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import urllib.request
@@ -51,6 +52,15 @@ def stop(process):
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
+
+
+def exit_unless_root_facilities():
+    """Ends a test program with the skip status when it cannot run here."""
+    try:
+        require_root_facilities()
+    except Skip as why:
+        print("SKIPPED:", why)
+        sys.exit(SKIP)
 
 
 def require_root_facilities():

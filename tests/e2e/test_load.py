@@ -20,7 +20,7 @@ import sys
 import time
 import unittest
 
-from colloquor_e2e import Harness, Skip, require_root_facilities, wait_for
+from colloquor_e2e import Harness, exit_unless_root_facilities, wait_for
 
 BUILD_DIR = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build")
 SECONDS = int(os.environ.get("COLLOQUOR_LOAD_SECONDS", "60"))
@@ -437,11 +437,7 @@ class Churn(HostedRoom):
 
 
 if __name__ == "__main__":
-    try:
-        require_root_facilities()
-    except Skip as why:
-        print("SKIPPED:", why)
-        sys.exit(77)
+    exit_unless_root_facilities()
     kind = sys.argv.pop(1) if len(sys.argv) > 1 else ""
     cases = {"load": "Load", "churn": "Churn"}
     if kind not in cases:

@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from colloquor_e2e import BROWSER, Harness, Skip, require_root_facilities, wait_for
+from colloquor_e2e import BROWSER, Harness, exit_unless_root_facilities, wait_for
 
 BUILD_DIR = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build")
 BROWSER_TITLE = "^Server List: ColloquorRC2b$"
@@ -153,9 +153,5 @@ class Room(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    try:
-        require_root_facilities()
-    except Skip as why:
-        print("SKIPPED:", why)
-        sys.exit(77)
+    exit_unless_root_facilities()
     unittest.main(verbosity=2)
