@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/wait_until.h"
+#include "tests/support/read_until_closed.h"
 
 extern char** environ;
 
@@ -77,15 +78,7 @@ class TLobbyProcess {
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       std::string request = "GET /gnet/gnet.php?" + query + " HTTP/1.0\r\n\r\n";
       send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-      while (std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, 100) <= 0) continue;
-        char buffer[4096];
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        answer.append(buffer, static_cast<size_t>(n));
-      }
+      answer = ReadUntilClosed(fd, 5000);
     }
     close(fd);
     size_t body = answer.find("\r\n\r\n");

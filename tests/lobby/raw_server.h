@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/read_until_closed.h"
+
 class TRawServer {
  public:
   using Behaviour = std::function<void(int fd)>;
@@ -151,19 +153,7 @@ class TRawServer {
   }
 
   // What the client sends until it closes (2 s at most).
-  static std::string ReadRest(int fd) {
-    std::string bytes;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd entry{fd, POLLIN, 0};
-      if (poll(&entry, 1, 50) <= 0) continue;
-      char buffer[512];
-      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      bytes.append(buffer, static_cast<size_t>(n));
-    }
-    return bytes;
-  }
+  static std::string ReadRest(int fd) { return ReadUntilClosed(fd, 2000); }
 
   void Run() {
     while (!_stop) {

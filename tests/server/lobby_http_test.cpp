@@ -19,6 +19,7 @@
 
 #include "server/lobby_service.h"
 #include "tests/support/wait_until.h"
+#include "tests/support/read_until_closed.h"
 
 extern char** environ;
 
@@ -39,19 +40,7 @@ int ConnectFrom(const char* source, int port) {
 }
 
 // Everything the server sends until it closes (10 s at most).
-std::string ReadAll(int fd) {
-  std::string bytes;
-  auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline) {
-    pollfd entry{fd, POLLIN, 0};
-    if (poll(&entry, 1, 100) <= 0) continue;
-    char buffer[4096];
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  return bytes;
-}
+std::string ReadAll(int fd) { return ReadUntilClosed(fd, 10000); }
 
 // One request as the program sends it, from `source`; the whole answer.
 std::string Exchange(int port, const std::string& request, const char* source = "127.0.0.1") {
