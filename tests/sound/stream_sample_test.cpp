@@ -5,7 +5,11 @@
 #include <cstring>
 
 #include "core/error.h"
+#include "sound/driver.h"
+#include "sound/ogg_loader.h"
+#include "sound/sample.h"
 #include "sound/sound.h"
+#include "sound/stream.h"
 #include "tests/sound/ogg_encoder.h"
 
 namespace {
