@@ -37,8 +37,8 @@ void StartUp() {
   // 4. The address under which the lobby sees this machine, before any window.
   program.localPlayer->ip = LobbyPing();
   // 5. The two cue sounds.
-  program.dingSound = CurrentAudioDriver().LoadSound(u"incbin::ding.ogg", 0);
-  program.tickSound = CurrentAudioDriver().LoadSound(u"incbin::tick.ogg", 0);
+  program.dingSound = LoadSound(u"incbin::ding.ogg");
+  program.tickSound = LoadSound(u"incbin::tick.ogg");
   // 6. Withdraw a room still announced when the process ends.
   std::atexit(ExitHandler);
   // 7. The user name; an empty answer ends the program.

@@ -104,10 +104,10 @@ class TRoomWindowView : public TRoomView {
     }
   }
   void AttentionSound() override {
-    if (!ActiveGadget() && !Muted() && Program().dingSound) Program().dingSound->Play();
+    if (!ActiveGadget() && !Muted() && Program().dingSound) PlaySound(Program().dingSound);
   }
   void CountdownSound() override {
-    if (!Muted() && Program().tickSound) Program().tickSound->Play();
+    if (!Muted() && Program().tickSound) PlaySound(Program().tickSound);
   }
   void LockInputs() override {
     for (const TGadgetRef* g : {&g_.inputField, &g_.sendButton, &g_.redButton, &g_.blueButton,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "sound/channels.h"
 #include "sound/mixer.h"
 
 namespace {

@@ -1,7 +1,5 @@
 #include "core/text.h"
 
-#include "core/object.h"
-
 std::string ToBytes(const TString& text) {
   std::string bytes(text.size(), '\0');
   for (size_t i = 0; i < text.size(); ++i) bytes[i] = static_cast<char>(text[i] & 0xff);
@@ -36,9 +34,4 @@ TString ReplaceAll(TString text, const TString& from, const TString& to) {
   for (size_t at = text.find(from); at != TString::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
-}
-
-TString ObjectText(const TObjectRef& object) {
-  auto* s = dynamic_cast<TStringObject*>(object.get());
-  return s ? s->text : TString();
 }

@@ -9,21 +9,11 @@
 // empty answer as an unreachable lobby.
 #pragma once
 
-#include <memory>
 #include <vector>
 
-#include "core/object.h"
+#include "core/text.h"
+#include "lobby/lobby_protocol.h"
 #include "lobby/stream.h"
-
-// One announced room as the lobby lists it (texts in their escaped form).
-class TGNetServer : public TObject {
- public:
-  TString game;
-  TString server;
-  TString ip;
-};
-
-using TGNetServerRef = std::shared_ptr<TGNetServer>;
 
 // The first line of the answer to "ping": the address under which the lobby
 // sees this machine; "" when the lobby cannot be reached.
@@ -34,8 +24,6 @@ int LobbyRefresh(const TString& game, const TString& server);
 int LobbyRemove(const TString& game);
 // The rooms listed; with a non-empty filter only those of that game key.
 std::vector<TGNetServerRef> LobbyList(const TString& filter);
-// Deletes & % ' and double quotes, then turns spaces into underscores.
-TString LobbyEscape(const TString& text);
 // Sends GET <lobby path>?opt=<query> and skips the answer's status line and
 // header fields. Returns the stream positioned at the first body line (never
 // null; over a failed connection it is already at its end). The caller reads

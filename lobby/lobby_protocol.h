@@ -1,15 +1,34 @@
-// The pure parts of the lobby client: where the lobby is, the query and
-// request texts, and the reading of answers. No sockets here.
+// The pure parts of the lobby client: the room record, escaping, where the
+// lobby is, the query and request texts, and the reading of answers. No
+// sockets here: these are plain functions over text, safe on any thread
+// (except LobbyLimits, main thread only).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "lobby/lobby_client.h"
+#include "core/object.h"
+#include "core/text.h"
 
 constexpr char LOBBY_PATH[] = "/gnet/gnet.php";
 constexpr int LOBBY_PORT = 80;
 constexpr char LOBBY_DEFAULT_HOST[] = "localhost";
+
+// One announced room as the lobby lists it (texts in their escaped form).
+class TGNetServer : public TObject {
+ public:
+  TString game;
+  TString server;
+  TString ip;
+};
+
+using TGNetServerRef = std::shared_ptr<TGNetServer>;
+
+// Deletes & % ' and double quotes, then turns spaces into underscores. The
+// query goes out without percent-encoding, so what could split it, read as an
+// encoding or end the request target must not reach it.
+TString LobbyEscape(const TString& text);
 
 // Where the lobby is, as the environment variable COLLOQUOR_LOBBY says:
 // "host" or "host:port". `hostLine` is the text as given (it goes verbatim

@@ -1,6 +1,7 @@
 #include "lobby/room_browser.h"
 
 #include "lobby/lobby_client.h"
+#include "lobby/lobby_protocol.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
 

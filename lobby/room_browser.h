@@ -1,5 +1,7 @@
 // The room browser: the modal dialog in which the user joins a listed room,
-// creates one, or quits.
+// creates one, or quits. Main thread only, after InitGui. It asks the lobby
+// for the list (blocking, see lobby/lobby_client.h) and frees its window
+// before returning.
 #pragma once
 
 #include "core/text.h"

@@ -1,23 +1,19 @@
 // The lobby's requests: GET /gnet/gnet.php?opt=ping|add|ref|rem|list with the
-// keys game and server, answered as text lines. LobbyAnswer is the whole
-// request handling without HTTP; TLobbyServer puts it on cpp-httplib.
+// keys game and server, answered as text lines. TLobbyService::Answer is the
+// whole request handling without HTTP, so it is tested on a stepped clock;
+// TLobbyServer (server/lobby_server.h) puts it on cpp-httplib.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
 
 #include "server/room_registry.h"
 
 constexpr char LOBBY_SERVICE_PATH[] = "/gnet/gnet.php";
 constexpr size_t MAX_VALUE_BYTES = 64;
-// A request must have arrived completely this long after the connection was
-// made (or the previous answer sent); a slower client is cut off.
-constexpr int REQUEST_TIME_LIMIT_MS = 10000;
 
 struct TLobbyAnswer {
   int status = 200;
@@ -51,35 +47,6 @@ class TLobbyService {
   TRoomRegistry _registry;
   std::string _listBody;
   uint64_t _listVersion = UINT64_MAX;
-};
-
-struct TLobbyServerOptions {
-  std::string address = "0.0.0.0";
-  int port = 80;
-  size_t maxRooms = DEFAULT_MAX_ROOMS;
-  int threads = 32;
-};
-
-// The HTTP server. Logs one line per request to `log`.
-class TLobbyServer {
- public:
-  TLobbyServer(const TLobbyServerOptions& options, TLobbyClock clock, std::ostream& log);
-  ~TLobbyServer();
-
-  // Binds the address and port (port 0: any free port); false on failure.
-  bool Bind();
-  int Port() const { return _port; }
-  // Serves until Stop(); false when it could not.
-  bool Serve();
-  // Any thread; Serve returns soon after.
-  void Stop();
-
- private:
-  class THttpServer;
-  TLobbyServerOptions _options;
-  std::unique_ptr<TLobbyService> _service;
-  std::unique_ptr<THttpServer> _http;
-  int _port = 0;
 };
 
 // The clock of a running service: steady milliseconds.

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "server/lobby_service.h"
+#include "server/lobby_server.h"
 
 namespace {
 

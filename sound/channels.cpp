@@ -1,5 +1,4 @@
-// The channel table: slots, handles and the voices they play. Main thread.
-#include "sound/mixer.h"
+#include "sound/channels.h"
 
 namespace mix {
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/clock.h"
+#include "sound/channels.h"
 #include "sound/device.h"
 #include "sound/mixer.h"
 

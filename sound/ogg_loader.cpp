@@ -1,11 +1,10 @@
-// The Ogg Vorbis sample loader: libvorbisfile reading through our stream.
+#include "sound/ogg_loader.h"
+
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
-
-#include "sound/sample.h"
 
 namespace {
 

@@ -53,14 +53,6 @@ class TAudioSampleLoader {
   virtual std::shared_ptr<TAudioSample> LoadAudioSample(TStream& stream) = 0;
 };
 
-// Ogg Vorbis through libvorbisfile. Streams with more than two channels are
-// refused (the formats hold at most two); a stream that ends before its
-// announced length gives a sample of the frames actually decoded.
-class TAudioSampleLoaderOGG : public TAudioSampleLoader {
- public:
-  std::shared_ptr<TAudioSample> LoadAudioSample(TStream& stream) override;
-};
-
 // Adds a loader at the head of the list (loaders are asked newest first).
 void RegisterAudioSampleLoader(std::shared_ptr<TAudioSampleLoader> loader);
 // Removes every loader (tests start from an empty list).

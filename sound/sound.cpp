@@ -2,7 +2,11 @@
 
 #include <cstdlib>
 
+#include "sound/driver.h"
 #include "sound/embedded_files.h"
+#include "sound/mix_driver.h"
+#include "sound/ogg_loader.h"
+#include "sound/stream.h"
 
 void RegisterEmbeddedSounds() {
   for (int i = 0; i < kEmbeddedBlobCount; ++i)
@@ -20,5 +24,13 @@ void InitSound() {
   // handler is registered, so they are still there when it runs.
   static TMixAudioDriver oss(u"OSS");
   static TMixAudioDriver generic(kDefaultAudioDriverName);
-  std::atexit(ShutdownAudio);
+  std::atexit(ShutdownSound);
 }
+
+TSoundRef LoadSound(const TString& url) { return CurrentAudioDriver().LoadSound(url, 0); }
+
+void PlaySound(const TSoundRef& sound) {
+  if (sound) sound->Play();
+}
+
+void ShutdownSound() { ShutdownAudio(); }

@@ -9,6 +9,7 @@
 #include "app/program_state.h"
 #include "app/room_protocol.h"
 #include "app/room_window.h"
+#include "sound/mix_driver.h"
 #include "sound/sound.h"
 #include "tests/replication/net_support.h"
 #include "tests/support/x_client.h"

@@ -21,7 +21,7 @@ TEST(Text, ReplaceAllDoesNotRescanItsReplacement) {
   EXPECT_EQ(ReplaceAll(u"a@b@@", u"@", u"@@"), u"a@@b@@@@");
 }
 
-TEST(Text, StringObjectTextAndOthersEmpty) {
+TEST(Object, TextOfAStringObjectAndEmptyForOthers) {
   EXPECT_EQ(ObjectText(std::make_shared<TStringObject>(u"x")), u"x");
   EXPECT_EQ(ObjectText(std::make_shared<TObject>()), u"");
   EXPECT_EQ(ObjectText(nullptr), u"");

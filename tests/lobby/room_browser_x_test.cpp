@@ -4,6 +4,7 @@
 
 #include <FL/Fl_Browser.H>
 #include <FL/Fl_Button.H>
+#include <FL/fl_draw.H>
 #include <X11/keysym.h>
 
 #include <cstdlib>
@@ -130,28 +131,62 @@ TEST_F(RoomBrowserTest, ListsTheGamesRoomsAndJoinsTheSelectedOne) {
   EXPECT_EQ(BrowserWindow(), nullptr);  // freed before returning
 }
 
-TEST_F(RoomBrowserTest, TheLayoutIsAsDesigned) {
-  struct Rect {
+// The dialog reads as one piece: every gadget inside the client area, none
+// overlapping another, the buttons in one column right of the list in the
+// order they are read (Cancel at the foot), and every label fitting its gadget.
+TEST_F(RoomBrowserTest, GadgetsFitTheWindowInOneColumnBesideTheList) {
+  struct TPlaced {
+    std::string name;
     int x, y, w, h;
-    bool operator==(const Rect& o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
+    bool labelFits;
   };
-  auto rect = [](Fl_Widget* w) { return w ? Rect{w->x(), w->y(), w->w(), w->h()} : Rect{}; };
-  std::vector<Rect> seen;
+  auto place = [](const char* name, Fl_Widget* w) {
+    if (!w) return TPlaced{name, 0, 0, 0, 0, false};
+    int textW = (w->align() & FL_ALIGN_WRAP) ? w->w() : 0, textH = 0;
+    fl_font(w->labelfont(), w->labelsize());
+    if (w->label()) fl_measure(w->label(), textW, textH, 0);
+    return TPlaced{name, w->x(), w->y(), w->w(), w->h(), textW <= w->w() && textH <= w->h()};
+  };
+  std::vector<TPlaced> placed;  // top to bottom within the button column
+  int windowW = 0, windowH = 0;
   Script script({Shown(0), Do([&] {
-                   seen = {rect(BrowserWindow()) , rect(RoomList()), rect(Labelled("Join Room")),
-                           rect(Labelled("Refresh List")), rect(Labelled("Create Room")),
-                           rect(Labelled("Cancel"))};
-                   seen[0].x = seen[0].y = 0;
+                   windowW = BrowserWindow()->w();
+                   windowH = BrowserWindow()->h();
+                   Fl_Widget* note = FindWidget(BrowserWindow(), [](Fl_Widget* w) {
+                     return w->label() && std::string(w->label()).rfind("Before creating", 0) == 0;
+                   });
+                   for (const char* button : {"Join Room", "Refresh List", "Create Room"})
+                     placed.push_back(place(button, Labelled(button)));
+                   placed.push_back(place("port note", note));
+                   placed.push_back(place("Cancel", Labelled("Cancel")));
+                   placed.push_back(place("room list", RoomList()));
                  }),
                  Do([&] { client.Press(XK_Escape); })});
   EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"CANCEL");
-  ASSERT_EQ(seen.size(), 6u);
-  EXPECT_TRUE(seen[0] == (Rect{0, 0, 400, 400}));
-  EXPECT_TRUE(seen[1] == (Rect{10, 10, 220, 380}));
-  EXPECT_TRUE(seen[2] == (Rect{240, 10, 150, 24}));
-  EXPECT_TRUE(seen[3] == (Rect{240, 40, 150, 24}));
-  EXPECT_TRUE(seen[4] == (Rect{240, 70, 150, 24}));
-  EXPECT_TRUE(seen[5] == (Rect{240, 360, 150, 24}));
+  ASSERT_EQ(placed.size(), 6u);
+  const TPlaced& list = placed.back();
+  for (size_t i = 0; i < placed.size(); ++i) {
+    const TPlaced& a = placed[i];
+    EXPECT_TRUE(a.w > 0 && a.h > 0 && a.x >= 0 && a.y >= 0 && a.x + a.w <= windowW &&
+                a.y + a.h <= windowH)
+        << a.name << " lies outside the window";
+    EXPECT_TRUE(a.labelFits) << a.name << "'s label is cut";
+    for (size_t j = i + 1; j < placed.size(); ++j) {
+      const TPlaced& b = placed[j];
+      EXPECT_TRUE(a.x + a.w <= b.x || b.x + b.w <= a.x || a.y + a.h <= b.y || b.y + b.h <= a.y)
+          << a.name << " overlaps " << b.name;
+    }
+    if (&a == &list) continue;
+    EXPECT_GE(a.x, list.x + list.w) << a.name << " is not right of the list";
+    EXPECT_EQ(a.x, placed[0].x) << a.name << " leaves the column";
+    if (i > 0) {
+      EXPECT_GE(a.y, placed[i - 1].y + placed[i - 1].h) << a.name << " is out of order";
+    }
+  }
+  EXPECT_EQ(placed[0].y, list.y);  // the column starts level with the list
+  const TPlaced& cancel = placed[4];
+  EXPECT_GT(cancel.y, windowH / 2);  // at the foot, apart from the others
+  EXPECT_LE(cancel.y + cancel.h, list.y + list.h);
 }
 
 TEST_F(RoomBrowserTest, ADoubleClickJoinsAndReturnDoesTooWithARowSelected) {

@@ -1,10 +1,7 @@
-// The lobby's room registry and request handling without HTTP, on a stepped
-// clock.
+// The lobby's room registry on a stepped clock.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
-#include "server/lobby_service.h"
+#include "server/room_registry.h"
 
 namespace {
 
@@ -64,86 +61,4 @@ TEST(RoomRegistry, LimitsPerAddressAndInAllChangeNothingWhenHit) {
   EXPECT_EQ(rooms.Count(0), 40u);
   rooms.Remove("g", "10.0.1.0", 0);
   EXPECT_EQ(rooms.Put("g", "r", "10.0.2.1", 0), TRoomResult::Ok);
-}
-
-TEST(ParseQueryText, KeysAsSentFirstOneCounts) {
-  auto keys = ParseQueryText("opt=add&game=a+b%41&server=&x&game=second&=v");
-  EXPECT_EQ(keys["opt"], "add");
-  EXPECT_EQ(keys["game"], "a+b%41");
-  EXPECT_EQ(keys.count("server"), 1u);
-  EXPECT_EQ(keys["server"], "");
-  EXPECT_EQ(keys.count("x"), 1u);
-  EXPECT_TRUE(ParseQueryText("").empty());
-  EXPECT_EQ(PlainAddress("::ffff:127.0.0.1"), "127.0.0.1");
-  EXPECT_EQ(PlainAddress("::1"), "::1");
-  EXPECT_EQ(PlainAddress("10.0.0.1"), "10.0.0.1");
-}
-
-class LobbyServiceTest : public testing::Test {
- protected:
-  TLobbyAnswer Ask(const std::string& query, const std::string& caller = "10.0.0.1") {
-    return service.Answer(query, caller);
-  }
-  int64_t now = 0;
-  TLobbyService service{[this] { return now; }, 100};
-};
-
-TEST_F(LobbyServiceTest, PingAddRefRemAndList) {
-  EXPECT_EQ(Ask("opt=ping", "::ffff:192.0.2.5").body, "192.0.2.5\n");
-  EXPECT_EQ(Ask("opt=add&game=ColloquorRC2b&server=guest7s_Room").body, "OK\n");
-  EXPECT_EQ(Ask("opt=add&game=Other&server=x", "10.0.0.2").body, "OK\n");
-  TLobbyAnswer list = Ask("opt=list");
-  EXPECT_EQ(list.status, 200);
-  EXPECT_EQ(list.body, "ColloquorRC2b\nguest7s_Room\n10.0.0.1\nOther\nx\n10.0.0.2\n");
-  EXPECT_EQ(Ask("opt=rem&game=ColloquorRC2b").body, "OK\n");
-  EXPECT_EQ(Ask("opt=list").body, "Other\nx\n10.0.0.2\n");
-  // Withdrawing someone else's room is not possible: rem names the caller's.
-  EXPECT_EQ(Ask("opt=rem&game=Other", "10.0.0.3").body, "OK\n");
-  EXPECT_EQ(Ask("opt=list").body, "Other\nx\n10.0.0.2\n");
-}
-
-TEST_F(LobbyServiceTest, RefRenewsAndRecreatesARoomTheLobbyLost) {
-  EXPECT_EQ(Ask("opt=ref&game=g&server=back").body, "OK\n");
-  EXPECT_EQ(Ask("opt=list").body, "g\nback\n10.0.0.1\n");
-  now = 9 * MINUTE;
-  Ask("opt=ref&game=g&server=back");
-  now = 18 * MINUTE;
-  EXPECT_EQ(Ask("opt=list").body, "g\nback\n10.0.0.1\n");
-  now = 19 * MINUTE;
-  EXPECT_EQ(Ask("opt=list").body, "");
-}
-
-TEST_F(LobbyServiceTest, BadRequestsGet4xxAndChangeNothing) {
-  Ask("opt=add&game=g&server=kept");
-  const std::string before = Ask("opt=list").body;
-  const std::string longValue(65, 'x');
-  for (const std::string& query :
-       {std::string(""), std::string("game=g"), std::string("opt=nope"), std::string("opt=add"),
-        std::string("opt=add&game=&server=x"), std::string("opt=add&game=g"),
-        std::string("opt=ref&game=g"), std::string("opt=rem"),
-        "opt=add&game=" + longValue + "&server=x", "opt=add&game=g&server=" + longValue,
-        std::string("opt=add&game=g&server=a\x01"), std::string("opt=add&game=<b>g&server=x"),
-        std::string("opt=add&game=g&server=a\x7f"), std::string("opt=PING")}) {
-    TLobbyAnswer answer = Ask(query, "10.0.0.9");
-    EXPECT_GE(answer.status, 400) << query;
-    EXPECT_LT(answer.status, 500) << query;
-    EXPECT_NE(answer.body.compare(0, 2, "OK"), 0) << query;
-  }
-  EXPECT_EQ(Ask("opt=add&game=" + std::string(64, 'g') + "&server=" + std::string(64, 's'),
-                "10.0.0.8").status,
-            200);
-  EXPECT_EQ(Ask("opt=rem&game=" + std::string(64, 'g'), "10.0.0.8").status, 200);
-  EXPECT_EQ(Ask("opt=list").body, before);
-}
-
-TEST_F(LobbyServiceTest, TooManyRoomsAreRefused) {
-  for (int i = 0; i < 32; ++i)
-    ASSERT_EQ(Ask("opt=add&game=g" + std::to_string(i) + "&server=r").status, 200);
-  TLobbyAnswer answer = Ask("opt=add&game=g32&server=r");
-  EXPECT_EQ(answer.status, 429);
-  for (int i = 0; i < 68; ++i)
-    ASSERT_EQ(Ask("opt=add&game=g&server=r", "10.1.0." + std::to_string(i)).status, 200);
-  EXPECT_EQ(Ask("opt=ref&game=g&server=r", "10.2.0.1").status, 403);
-  const std::string list = Ask("opt=list").body;
-  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 300);
 }

@@ -2,6 +2,7 @@
 // handles and slots, and allocation-free mixing.
 #include <gtest/gtest.h>
 
+#include "sound/channels.h"
 #include "sound/mixer.h"
 #include "tests/sound/alloc_counter.h"
 

@@ -14,6 +14,9 @@
 #include <iterator>
 #include <string>
 
+#include "sound/driver.h"
+#include "sound/mix_driver.h"
+#include "sound/sample.h"
 #include "sound/sound.h"
 #include "tests/support/wait_until.h"
 
@@ -154,12 +157,13 @@ TEST_F(Output, TheTickComesOutSampleForSample) {
   auto* mixer = dynamic_cast<TMixAudioDriver*>(FindAudioDriver(kDefaultAudioDriverName));
   ASSERT_NE(mixer, nullptr);
   mixer->SetDevicePaths(kNoOss, "default");
-  auto tick = CurrentAudioDriver().LoadSound(u"incbin::tick.ogg", 0);
+  // Through the application's calls: load by url, play and forget, shut down.
+  TSoundRef tick = LoadSound(u"incbin::tick.ogg");
   EXPECT_EQ(CurrentAudioDriver().Name(), u"Mixer");
   ASSERT_TRUE(tick);
-  ASSERT_TRUE(tick->Play());
+  PlaySound(tick);
   ASSERT_TRUE(WaitForBlocks(*mixer, 100));
-  ShutdownAudio();
+  ShutdownSound();
 
   auto* sample = static_cast<TMixSound*>(tick.get())->Sample().get();
   std::vector<int16_t> expected(reinterpret_cast<const int16_t*>(sample->samples),

@@ -2,6 +2,8 @@
 // what a public service needs on top: a time limit for receiving a whole
 // request (the library bounds each read, not the request), a bound on the
 // bytes of one request, and one log line per request.
+#include "server/lobby_server.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,8 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <httplib.h>
-
-#include "server/lobby_service.h"
+#include <mutex>
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "server/lobby_service.h"
+#include "server/lobby_server.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/read_until_closed.h"
 

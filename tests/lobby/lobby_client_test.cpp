@@ -20,7 +20,7 @@ std::vector<TString> Names(const std::vector<TGNetServerRef>& rooms) {
 
 }  // namespace
 
-TEST(LobbyService, AnnounceListRefreshAndWithdrawARoom) {
+TEST(LobbyClient, AnnounceListRefreshAndWithdrawARoomAtARealLobby) {
   EXPECT_EQ(LobbyPing(), u"127.0.0.1");
   ASSERT_EQ(lobby->Get("opt=add&game=ColloquorRC2b&server=elsewhere", "127.0.0.2"), "OK\n");
   ASSERT_EQ(lobby->Get("opt=add&game=ColloquorRC2&server=older_game", "127.0.0.3"), "OK\n");
