@@ -3,6 +3,8 @@
 #include "lobby/lobby_client.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
+#include "ui/requester.h"
 
 namespace {
 

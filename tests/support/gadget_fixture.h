@@ -20,8 +20,9 @@
 #include "tests/support/x_client.h"
 #include "ui/event_queue.h"
 #include "ui/fl_driver.h"
-#include "ui/fl_gadgets.h"
+#include "ui/fl_gadget.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
 
 inline std::vector<std::string>& ToolkitWarnings() {
   static std::vector<std::string> warnings;
@@ -116,7 +117,7 @@ class GadgetTest : public testing::Test {
   // until the program has seen it.
   void FocusWindow(const TGadgetRef& window) {
     client.Focus(Xid(window));
-    WaitUntil([&] { return CurrentGuiDriver().activeWindow.lock() == window; }, 5000,
+    WaitUntil([&] { return CurrentGuiDriver().ActiveWindow() == window; }, 5000,
               [&] { Drain(); });
   }
 

@@ -6,6 +6,7 @@
 #include <X11/keysym.h>
 
 #include "core/error.h"
+#include "ui/fl_text.h"
 
 namespace {
 
