@@ -100,6 +100,12 @@ class GadgetTest : public testing::Test {
   static Fl_Widget* WidgetOf(const TGadgetRef& gadget) {
     return static_cast<TFLGadget*>(gadget.get())->flhandle;
   }
+  // Whether the toolkit colour `colour` shows as (r, g, b) on the screen.
+  static bool ShowsAs(Fl_Color colour, int r, int g, int b) {
+    uchar cr, cg, cb;
+    Fl::get_color(colour, cr, cg, cb);
+    return cr == r && cg == g && cb == b;
+  }
   static Window Xid(const TGadgetRef& window) {
     return fl_xid(static_cast<Fl_Window*>(WidgetOf(window)));
   }
