@@ -12,7 +12,8 @@
 #include "lobby/room_browser.h"
 #include "replication/replication.h"
 #include "sound/sound.h"
-#include "ui/gadget.h"
+#include "ui/gui.h"
+#include "ui/requester.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "sound/sound.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
+#include "ui/requester.h"
 #include "ui/timer.h"
 
 namespace {

@@ -4,6 +4,8 @@
 #include "lobby/lobby_protocol.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
+#include "ui/requester.h"
 
 namespace {
 

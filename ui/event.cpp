@@ -1,9 +1,9 @@
+// Event records, the registry of event descriptions and the hook chains.
 #include "ui/event.h"
 
 #include <unordered_map>
 
 #include "core/error.h"
-#include "ui/event_queue.h"
 
 namespace {
 
@@ -55,15 +55,13 @@ const struct {
     {ProcessExit, u"ProcessExit"},
 };
 
-TObjectRef QueueHook(int, const TObjectRef& data, const TObjectRef&);
-
+// The event module: the event chain's hook id (the first id this module
+// allocates) and the descriptions of the registered ids.
 struct EventModule {
   int hookId;
   EventModule() {
     hookId = THook::AllocId();
     for (const auto& entry : kEventNames) TEvent::RegisterId(entry.id, entry.name);
-    THook::Add(hookId, QueueHook, nullptr, -10000);
-    SetSystemDriver(std::make_shared<TLinuxSystemDriver>());
   }
 };
 
@@ -72,25 +70,7 @@ EventModule& Module() {
   return *module;
 }
 
-TObjectRef QueueHook(int, const TObjectRef& data, const TObjectRef&) {
-  auto event = std::dynamic_pointer_cast<TEvent>(data);
-  if (!event) return nullptr;
-  switch (event->id) {
-    case TimerTick:
-    case GadgetAction:
-    case WindowMove:
-    case WindowSize:
-      TEventQueue::Post(event, true);
-      break;
-    default:
-      TEventQueue::Post(event, false);
-  }
-  return event;
-}
-
 }  // namespace
-
-void InitEvents() { Module(); }
 
 int EventHookId() { return Module().hookId; }
 

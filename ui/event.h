@@ -1,4 +1,11 @@
 // Event records and hook chains. Main thread only.
+//
+// A producer builds a TEvent and calls Emit, which runs the event chain
+// (EventHookId): ordinary hooks see the event first, and the event queue's
+// own hook, added when the queue starts (ui/event_queue.h), posts it last.
+// This module knows nothing of the queue: an event emitted before the queue
+// has started passes the chain and is not queued. Events, descriptions and
+// hooks are never torn down; hook ids are never freed.
 #pragma once
 
 #include <cstdint>
@@ -60,7 +67,8 @@ class TEvent : public TObject {
                                         TObjectRef extra = nullptr);
 
   // Runs the hook chain of EventHookId with this event; the queue's own hook
-  // (last in the chain) posts it. The event must be held by a shared_ptr.
+  // (last in the chain, once the queue runs) posts it. The event must be
+  // held by a shared_ptr.
   void Emit();
 
   // "Name: data=.., mods=.., x=.., y=.., extra=\"..\"".
@@ -95,9 +103,7 @@ class THook {
   static TObjectRef Run(int id, TObjectRef data);
 };
 
-// The hook id of the event chain, allocated when the event module starts.
+// The hook id of the event chain. The event module starts on the first call:
+// it allocates this id (so the process's first hook id, 0, unless THook ids
+// were taken before) and registers the descriptions of the ids above.
 int EventHookId();
-
-// Starts the event module, the queue and the default system driver (once;
-// later calls do nothing). Every entry point that needs them calls it.
-void InitEvents();

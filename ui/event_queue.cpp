@@ -36,6 +36,25 @@ TEventRef TakeOldest() {
   return event;
 }
 
+// Emitted events reach the queue through this hook: the ids that stand for
+// a latest state (a tick count, a value, a position, a size) coalesce, so a
+// slow consumer sees the newest instead of a backlog.
+TObjectRef QueueHook(int, const TObjectRef& data, const TObjectRef&) {
+  auto event = std::dynamic_pointer_cast<TEvent>(data);
+  if (!event) return nullptr;
+  switch (event->id) {
+    case TimerTick:
+    case GadgetAction:
+    case WindowMove:
+    case WindowSize:
+      TEventQueue::Post(event, true);
+      break;
+    default:
+      TEventQueue::Post(event, false);
+  }
+  return event;
+}
+
 struct DriverState {
   std::shared_ptr<TSystemDriver> driver;
   bool busy = false;
@@ -91,7 +110,19 @@ class DriverGuard {
   bool entered_;
 };
 
+// In order of dependency: EventHookId starts the event module, then the
+// queue's hook goes to the end of the event chain, then the default driver.
+void StartQueue() {
+  THook::Add(EventHookId(), QueueHook, nullptr, -10000);
+  SetSystemDriver(std::make_shared<TLinuxSystemDriver>());
+}
+
 }  // namespace
+
+void InitEvents() {
+  static const bool started = (StartQueue(), true);
+  (void)started;
+}
 
 void TEventQueue::Post(const TEventRef& event, bool coalesce) {
   auto& q = Queue();

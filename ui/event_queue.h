@@ -1,11 +1,21 @@
 // The process-wide event queue, the system driver it waits through, and the
 // asynchronous-operation list, the one way in from other threads.
+//
+// InitEvents starts all of it; the queue's entry points, the timers and the
+// gadget layer call it themselves, so only code that emits events before
+// using any of them needs to call it first. Nothing here is ever torn down.
+// Everything but PostAsyncOp belongs to the main thread.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "ui/event.h"
+
+// Starts, once (later calls do nothing): the event module (EventHookId), the
+// queue with its hook as the last link of the event chain (priority -10000),
+// and the default system driver TLinuxSystemDriver.
+void InitEvents();
 
 // The single queue: a ring of 256 events. Main thread only.
 class TEventQueue {

@@ -1,4 +1,5 @@
-// The toolkit's GUI driver, its system drivers and the requesters.
+// The toolkit's GUI driver with the focus bookkeeping, its start-up, and the
+// system drivers with the toolkit's dialogs.
 #include "ui/fl_driver.h"
 
 #include <FL/Fl.H>
@@ -10,7 +11,9 @@
 
 #include <filesystem>
 
-#include "ui/fl_gadgets.h"
+#include "ui/fl_gadget.h"
+#include "ui/fl_kinds.h"
+#include "ui/fl_text.h"
 
 namespace {
 
@@ -47,8 +50,8 @@ TFLGUIFont LibraryFont(int kind, float size, int style) {
 // window gaining the focus reports WindowActivate.
 int DispatchEvent(int event, Fl_Window* window) {
   int used = Fl::handle_(event, window);
-  if (event == FL_FOCUS && window) WindowFocusChanged(window, true);
-  if (event == FL_UNFOCUS) WindowFocusChanged(window, false);
+  if (event == FL_FOCUS && window) CurrentGuiDriver().WindowFocusChanged(window, true);
+  if (event == FL_UNFOCUS) CurrentGuiDriver().WindowFocusChanged(window, false);
   return used;
 }
 
@@ -90,9 +93,23 @@ int Choice(const TString& text, const char* b0, const char* b1, const char* b2) 
   return fl_choice("%s", b0, b1, b2, ToBytes(text).c_str());
 }
 
-}  // namespace
+// Everything the driver relies on, in order of dependency. The driver is
+// stored first, so a call that needs it during the start-up finds it.
+void StartGui() {
+  InitEvents();
+  Gui().driver = std::make_shared<TFLTKGUIDriver>();
+  Fl::visual(FL_DOUBLE | FL_INDEX);
+  Fl::scheme("gtk+");
+  FL_NORMAL_SIZE = 12;
+  fl_open_display();
+  Fl::get_system_colors();
+  Fl::event_dispatch(DispatchEvent);
+  DefaultFont() = LibraryFont(1, 0, 0);
+  Fl::add_fd(WakeUpFd(), FL_READ, _FlushAsyncOpsProc, nullptr);
+  SetSystemDriver(std::make_shared<TFLGuiSystemDriver>());
+}
 
-const TFLGUIFont& DefaultGuiFont() { return DefaultFont(); }
+}  // namespace
 
 void _FlushAsyncOpsProc(int, void*) { FlushAsyncOps(); }
 
@@ -118,7 +135,7 @@ TGadgetRef TFLTKGUIDriver::CreateGadget(int kind, const TString& text, int x, in
   gadget->parent = host;
   gadget->InitGadget(host);
   gadget->SetText(text);
-  gadget->SetFont(DefaultGuiFont());
+  gadget->SetFont(DefaultFont());
   gadget->AfterCreate();
   return gadget;
 }
@@ -139,8 +156,28 @@ TGadgetRef TFLTKGUIDriver::Desktop() {
   return desktop;
 }
 
+void TFLTKGUIDriver::WindowFocusChanged(Fl_Window* window, bool gained) {
+  if (!gained) {
+    activeWindow_.reset();
+    return;
+  }
+  // Only a window gadget's own widget counts: the toolkit's dialogs (message
+  // boxes, the file chooser) are nobody's gadget.
+  TFLGadget* gadget = GadgetOfWidget(window);
+  if (!gadget || gadget->flhandle != window || gadget->Class() != GADGET_WINDOW) return;
+  auto shared = std::static_pointer_cast<TFLGadget>(gadget->Self());
+  if (activeWindow_.lock() == shared) return;
+  activeWindow_ = shared;
+  gadget->Emit(WindowActivate);
+}
+
+TGadgetRef TFLTKGUIDriver::ActiveWindow() const {
+  auto window = activeWindow_.lock();
+  return window && window->flhandle ? window : nullptr;
+}
+
 TFLTKGUIDriver& CurrentGuiDriver() {
-  InitGui();
+  if (!Gui().driver) StartGui();
   return *Gui().driver;
 }
 
@@ -204,29 +241,4 @@ void TFLGuiSystemDriver::Wait() {
   // sleep on them until the next input.
   if (TEventQueue::Pending() > 0) return;
   Fl::wait();
-}
-
-// ---- free functions ----
-
-int Notify(const TString& text, int serious) { return CurrentSystemDriver().Notify(text, serious); }
-int Confirm(const TString& text, int serious) { return CurrentSystemDriver().Confirm(text, serious); }
-int Proceed(const TString& text, int serious) { return CurrentSystemDriver().Proceed(text, serious); }
-TString RequestFile(const TString& title, const TString& filter, int save, const TString& path) {
-  return CurrentSystemDriver().RequestFile(title, filter, save, path);
-}
-
-void InitGui() {
-  if (Gui().driver) return;
-  InitEvents();
-  auto driver = std::make_shared<TFLTKGUIDriver>();
-  Gui().driver = driver;
-  Fl::visual(FL_DOUBLE | FL_INDEX);
-  Fl::scheme("gtk+");
-  FL_NORMAL_SIZE = 12;
-  fl_open_display();
-  Fl::get_system_colors();
-  Fl::event_dispatch(DispatchEvent);
-  DefaultFont() = LibraryFont(1, 0, 0);
-  Fl::add_fd(WakeUpFd(), FL_READ, _FlushAsyncOpsProc, nullptr);
-  SetSystemDriver(std::make_shared<TFLGuiSystemDriver>());
 }

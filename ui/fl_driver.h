@@ -1,11 +1,21 @@
-// The GUI driver that makes gadgets with the toolkit, and the system drivers
-// that tie the toolkit's event loop and dialogs to the event queue.
+// The GUI driver that makes gadgets with the toolkit and keeps track of the
+// focus, and the system drivers that tie the toolkit's event loop and
+// dialogs to the event queue. Private to the ui library (and its tests);
+// the application goes through ui/gui.h and ui/requester.h. Main thread only.
+//
+// CurrentGuiDriver() starts the gadget layer on its first call (InitGui is
+// that call): the event queue, the toolkit and its display, the driver and
+// the toolkit's system driver, which replaces the queue's default one. None
+// of it is torn down.
 #pragma once
 
 #include <memory>
 
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
+
+class Fl_Window;
+class TFLGadget;
 
 // What every GUI driver offers. The process has one: TFLTKGUIDriver.
 class GuiDriver : public TObject {
@@ -27,12 +37,20 @@ class TFLTKGUIDriver : public GuiDriver {
   // The desktop gadget (kind 0), its rectangle the screen work area.
   TGadgetRef Desktop();
 
-  // The window that last reported WindowActivate; cleared when the program's
-  // windows lose the focus, so coming back reports it again.
-  std::weak_ptr<TGadget> activeWindow;
+  // The toolkit reports that `window` gained or lost the input focus. A
+  // window gadget that gains it reports WindowActivate, but only once until
+  // the program's windows lose the focus: the toolkit also reports focus
+  // moving between the program's own windows and back.
+  void WindowFocusChanged(Fl_Window* window, bool gained);
+  // The window gadget that last reported WindowActivate, or null once the
+  // program's windows lost the focus or that window was cleaned up.
+  TGadgetRef ActiveWindow() const;
+
+ private:
+  std::weak_ptr<TFLGadget> activeWindow_;
 };
 
-// The driver InitGui made. Calls InitGui when needed.
+// The one GUI driver; the first call starts the gadget layer.
 TFLTKGUIDriver& CurrentGuiDriver();
 
 // The requesters on the toolkit's standard dialogs and file chooser.

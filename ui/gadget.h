@@ -1,11 +1,12 @@
-// The gadget layer: windows and controls on the toolkit. Main thread only.
+// The gadget model: what every window and control is, apart from the
+// toolkit that draws it. Main thread only.
 //
-// Call InitGui() once at start-up, before any gadget is made: it opens the
-// display, installs the toolkit's system driver (TEventQueue::Wait then
-// waits in the toolkit and wakes up for timer ticks) and makes the default
-// font. Gadgets are made with the Make* functions below (each returns null
-// for a failure) and live until CleanUp(); a window's kids go with it. User
-// actions arrive as events in the TEventQueue with the gadget as `source`.
+// A TGadget holds its rectangle (relative to the parent's client area), its
+// kids, its layout reference and the common operations; a kind that lacks an
+// operation ignores it. Nothing here knows the toolkit: the kinds in ui/fl_*
+// realise gadgets with widgets, and ui/gui.h makes them. A gadget lives until
+// CleanUp(); a window's kids go with it. User actions arrive as events in the
+// TEventQueue with the gadget (or the end of its `source` chain) as source.
 // Texts cross to the toolkit one byte per character (low 8 bits).
 #pragma once
 
@@ -139,7 +140,11 @@ class TGadget : public TObject {
   void LayoutKids();
   // Places this gadget in its parent's client area from the reference.
   virtual void DoLayout();
+  // Brings the realisation (a widget) in line with the rectangle.
   virtual void Rethink() {}
+  // Draws the gadget again; SetShape asks it of the parent, whose area the
+  // kid has left. The model alone has nothing to draw.
+  virtual void Repaint() {}
   virtual int ClientWidth() const;
   virtual int ClientHeight() const;
 
@@ -190,23 +195,6 @@ class TGadget : public TObject {
   TGadgetRef Self();
 };
 
-// Creation. Each returns the new gadget, or null. `group` is the parent or
-// null; positions are relative to the parent's client area.
-TGadgetRef MakeWindow(const TString& title, int x, int y, int w, int h, const TGadgetRef& group,
-                      int style);
-TGadgetRef MakeButton(const TString& text, int x, int y, int w, int h, const TGadgetRef& group,
-                      int style);
-TGadgetRef MakePanel(int x, int y, int w, int h, const TGadgetRef& group, int style,
-                     const TString& title = TString());
-TGadgetRef MakeTextField(int x, int y, int w, int h, const TGadgetRef& group, int style);
-TGadgetRef MakeTextArea(int x, int y, int w, int h, const TGadgetRef& group, int style);
-TGadgetRef MakeListBox(int x, int y, int w, int h, const TGadgetRef& group, int style);
-TGadgetRef MakeLabel(const TString& text, int x, int y, int w, int h, const TGadgetRef& group,
-                     int style);
-
-// The desktop gadget: its rectangle is the screen work area.
-TGadgetRef Desktop();
-
 // 1 when the button is on (State() has STATE_ON), else 0.
 int ButtonValue(const TGadgetRef& gadget);
 // InsertItem at the end.
@@ -216,22 +204,3 @@ void AppendItem(const TGadgetRef& gadget, const TString& text, int flags = 0, in
 // the event's source.
 void PostGadgetEvent(int32_t id, const TGadgetRef& gadget, int32_t data = 0, int32_t mods = 0,
                      int32_t x = 0, int32_t y = 0, TObjectRef extra = nullptr);
-
-// The gadget whose widget has the keyboard focus, or null; null whenever no
-// window of this program holds the display's input focus.
-TGadgetRef ActiveGadget();
-
-// Modal requesters of the current system driver.
-// Notify: information icon for serious 0, alert icon otherwise; returns 0.
-int Notify(const TString& text, int serious = 0);
-// 1 for "Yes", 0 for "No" (also Escape and the close box).
-int Confirm(const TString& text, int serious = 0);
-// 1 for "Yes", 0 for "No", -1 for "Cancel" (also Escape and the close box).
-int Proceed(const TString& text, int serious = 0);
-// The chosen path, or "" when cancelled. `filter` as "Text Files:txt;All
-// Files:*"; `path` the initial file or folder ("" = the current folder).
-TString RequestFile(const TString& title, const TString& filter, int save, const TString& path);
-
-// Starts the gadget layer (once; later calls do nothing): the event module,
-// the toolkit and its display, the GUI driver and the toolkit's system driver.
-void InitGui();

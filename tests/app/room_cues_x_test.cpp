@@ -15,6 +15,7 @@
 #include "tests/support/x_client.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
 
 namespace {
 

@@ -20,8 +20,9 @@
 #include "tests/support/x_client.h"
 #include "ui/event_queue.h"
 #include "ui/fl_driver.h"
-#include "ui/fl_gadgets.h"
+#include "ui/fl_gadget.h"
 #include "ui/gadget.h"
+#include "ui/gui.h"
 
 inline std::vector<std::string>& ToolkitWarnings() {
   static std::vector<std::string> warnings;
@@ -99,6 +100,12 @@ class GadgetTest : public testing::Test {
   static Fl_Widget* WidgetOf(const TGadgetRef& gadget) {
     return static_cast<TFLGadget*>(gadget.get())->flhandle;
   }
+  // Whether the toolkit colour `colour` shows as (r, g, b) on the screen.
+  static bool ShowsAs(Fl_Color colour, int r, int g, int b) {
+    uchar cr, cg, cb;
+    Fl::get_color(colour, cr, cg, cb);
+    return cr == r && cg == g && cb == b;
+  }
   static Window Xid(const TGadgetRef& window) {
     return fl_xid(static_cast<Fl_Window*>(WidgetOf(window)));
   }
@@ -116,7 +123,7 @@ class GadgetTest : public testing::Test {
   // until the program has seen it.
   void FocusWindow(const TGadgetRef& window) {
     client.Focus(Xid(window));
-    WaitUntil([&] { return CurrentGuiDriver().activeWindow.lock() == window; }, 5000,
+    WaitUntil([&] { return CurrentGuiDriver().ActiveWindow() == window; }, 5000,
               [&] { Drain(); });
   }
 

@@ -2,6 +2,8 @@
 #include <FL/Enumerations.H>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "ui/gadget.h"
 #include "ui/gadget_rules.h"
 
@@ -16,6 +18,8 @@ TRect Layout(int l, int r, int t, int b, TRect at, int cw, int ch, int newCw, in
 class ModelGadget : public TGadget {
  public:
   int Class() const override { return GADGET_PANEL; }
+  void Repaint() override { ++repaints; }
+  int repaints = 0;
 };
 
 std::shared_ptr<ModelGadget> Kid(const std::shared_ptr<ModelGadget>& parent, int x, int y, int w,
@@ -64,6 +68,7 @@ TEST(GadgetLayout, ModelKidsFollowTheirParentAndSetShapeMovesTheReference) {
   auto bar = Kid(parent, 10, 40, 100, 20);
   bar->SetLayout(EDGE_FIXED, EDGE_SCALED, EDGE_FIXED, EDGE_FLOAT);
   bar->SetShape(10, 40, 290, 20);  // the new reference
+  EXPECT_EQ(parent->repaints, 1) << "the area the kid left is drawn again";
 
   parent->SetArea(0, 0, 1000, 700);
   EXPECT_EQ((TRect{button->xpos, button->ypos, button->width, button->height}),
@@ -88,9 +93,22 @@ TEST(GadgetRules, CentringTruncatesTowardZero) {
 
 TEST(GadgetRules, WindowStripsLieOutsideTheClientRectangle) {
   const TRect client{100, 100, 800, 600};
-  EXPECT_EQ(OuterFromClient(0x20, client), client);
-  EXPECT_EQ(OuterFromClient(0x20 | 0x4 | 0x8, client), (TRect{100, 75, 800, 647}));
-  EXPECT_EQ(ClientFromOuter(0x20 | 0x4 | 0x8, TRect{100, 75, 800, 647}), client);
+  const struct {
+    int style;
+    int above, below;  // strip heights the window adds around the client area
+  } cases[] = {
+      {WIN_CLIENT_RECT, 0, 0},
+      {WIN_CLIENT_RECT | WIN_MENUBAR, MENU_HEIGHT, 0},
+      {WIN_CLIENT_RECT | WIN_STATUSBAR, 0, STATUSBAR_HEIGHT},
+      {WIN_CLIENT_RECT | WIN_MENUBAR | WIN_STATUSBAR, MENU_HEIGHT, STATUSBAR_HEIGHT},
+  };
+  for (const auto& c : cases) {
+    const TRect outer = OuterFromClient(c.style, client);
+    EXPECT_EQ(client.y - outer.y, c.above) << c.style;
+    EXPECT_EQ((outer.y + outer.h) - (client.y + client.h), c.below) << c.style;
+    EXPECT_EQ((std::vector<int>{outer.x, outer.w}), (std::vector<int>{client.x, client.w}));
+    EXPECT_EQ(ClientFromOuter(c.style, outer), client) << c.style;
+  }
 }
 
 TEST(GadgetRules, FilterConversion) {
@@ -126,43 +144,78 @@ TEST(GadgetRules, AtSignsAreDoubledTowardTheToolkitAndUndoubledBack) {
   EXPECT_EQ(UndoubleAtSigns("@"), "@");
 }
 
-TEST(GadgetRules, WidgetChoicesFollowTheStyleWords) {
-  EXPECT_EQ(ButtonKindFor(0).style, 8);
-  EXPECT_EQ(ButtonKindFor(0).widget, TButtonWidget::Push);
-  EXPECT_EQ(ButtonKindFor(4).widget, TButtonWidget::Return);
-  EXPECT_EQ(ButtonKindFor(5).widget, TButtonWidget::Escape);
-  EXPECT_EQ(ButtonKindFor(10).widget, TButtonWidget::Toggle);
-  EXPECT_FALSE(ButtonKindFor(10).radio);
-  EXPECT_TRUE(ButtonKindFor(11).radio);
-  EXPECT_EQ(ButtonKindFor(11).align, 208);
-  EXPECT_EQ(ButtonKindFor(3).widget, TButtonWidget::Round);
-  EXPECT_EQ(ButtonKindFor(3).align, 212);
-  EXPECT_EQ(ButtonKindFor(2).widget, TButtonWidget::Check);
+TEST(GadgetRules, ButtonStyleWordsChooseTheWidgetAndTheTextPlace) {
+  const int framed = FL_ALIGN_INSIDE | FL_ALIGN_CLIP | FL_ALIGN_WRAP;
+  const struct {
+    int style;
+    TButtonWidget widget;
+    bool radio;
+    bool textLeft;  // beside a check mark or dot; otherwise centred on the button
+  } cases[] = {
+      {BTN_PUSH, TButtonWidget::Push, false, false},
+      {BTN_OK, TButtonWidget::Return, false, false},
+      {BTN_CANCEL, TButtonWidget::Escape, false, false},
+      {BTN_CHECK, TButtonWidget::Check, false, true},
+      {BTN_RADIO, TButtonWidget::Round, true, true},
+      {BTN_CHECK | BTN_PUSHLIKE, TButtonWidget::Toggle, false, false},
+      {BTN_RADIO | BTN_PUSHLIKE, TButtonWidget::Toggle, true, false},
+  };
+  for (const auto& c : cases) {
+    const TButtonKind kind = ButtonKindFor(c.style);
+    EXPECT_EQ(kind.widget, c.widget) << c.style;
+    EXPECT_EQ(kind.radio, c.radio) << c.style;
+    EXPECT_EQ((kind.align & FL_ALIGN_LEFT) != 0, c.textLeft) << c.style;
+    EXPECT_EQ(kind.align & framed, framed) << c.style;
+  }
+  // A plain push button is stored as a push-like one.
+  EXPECT_EQ(ButtonKindFor(BTN_PUSH).style, BTN_PUSHLIKE);
+  EXPECT_EQ(ButtonKindFor(BTN_CHECK).style, BTN_CHECK);
+}
 
-  EXPECT_EQ(LabelAlign(0), 212);
-  EXPECT_EQ(LabelAlign(8), 216);
-  EXPECT_EQ(LabelAlign(16), 208);
-  EXPECT_EQ(LabelAlign(0x18), 208);
-  EXPECT_EQ((std::vector<int>{LabelBox(0, false), LabelBox(1, false), LabelBox(2, false),
-                              LabelBox(3, false)}),
-            (std::vector<int>{0, 14, 9, 13}));
-  EXPECT_EQ((std::vector<int>{LabelBox(0, true), LabelBox(1, true), LabelBox(2, true),
-                              LabelBox(3, true)}),
-            (std::vector<int>{1, 14, 7, 11}));
-  EXPECT_EQ((std::vector<int>{PanelBox(0, false), PanelBox(1, false), PanelBox(2, false)}),
-            (std::vector<int>{0, 5, 4}));
-  EXPECT_EQ((std::vector<int>{PanelBox(0, true), PanelBox(1, true), PanelBox(2, true)}),
-            (std::vector<int>{1, 3, 2}));
+TEST(GadgetRules, LabelTextSitsWhereTheStyleWordSays) {
+  const int framed = FL_ALIGN_INSIDE | FL_ALIGN_CLIP | FL_ALIGN_WRAP;
+  const struct {
+    int style;
+    int side;  // FL_ALIGN_LEFT, FL_ALIGN_RIGHT, or 0 for centred
+  } cases[] = {
+      {LBL_LEFT, FL_ALIGN_LEFT},
+      {LBL_RIGHT | LBL_SUNKEN, FL_ALIGN_RIGHT},
+      {LBL_CENTRE, 0},
+      {LBL_CENTRE | LBL_RIGHT, 0},  // both alignment bits: centred
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LabelAlign(c.style) & (FL_ALIGN_LEFT | FL_ALIGN_RIGHT), c.side) << c.style;
+    EXPECT_EQ(LabelAlign(c.style) & framed, framed) << c.style;
+  }
+}
+
+TEST(GadgetRules, AColourFillsALabelOrPanelAndKeepsItsFrame) {
+  std::set<int> frames;
+  for (auto boxOf : {LabelBox, PanelBox}) {
+    for (int frameStyle = 0; frameStyle < 4; ++frameStyle) {
+      const auto plain = static_cast<Fl_Boxtype>(boxOf(frameStyle, false));
+      // The toolkit's filled version of the frame; nothing becomes a flat fill.
+      const Fl_Boxtype filled = plain == FL_NO_BOX ? FL_FLAT_BOX : fl_box(plain);
+      EXPECT_EQ(boxOf(frameStyle, true), filled) << frameStyle;
+      frames.insert(plain);
+    }
+  }
+  // Uncoloured, a frameless label or panel draws nothing; the frames all differ.
+  EXPECT_EQ(LabelBox(LBL_LEFT, false), FL_NO_BOX);
+  EXPECT_EQ(PanelBox(0, false), FL_NO_BOX);
+  EXPECT_EQ(frames.size(), 7u);
 }
 
 TEST(GadgetRules, KeyTranslationForTheKeyFilter) {
-  EXPECT_EQ(ProgramKeyCode('a'), 'A');
-  EXPECT_EQ(ProgramKeyCode('7'), '7');
-  EXPECT_EQ(ProgramKeyCode(FL_Enter), 13);
-  EXPECT_EQ(ProgramKeyCode(FL_Escape), 27);
-  EXPECT_EQ(ProgramKeyCode(FL_F + 1), 112);
-  EXPECT_EQ(ProgramKeyCode(FL_Control_R), 163);
-  EXPECT_EQ(ProgramKeyCode(0xfe03), 0);  // a key without a code
+  const struct {
+    int toolkitKey;
+    int programCode;  // 0: the key has no code
+  } keys[] = {
+      {'a', 'A'},       {'7', '7'},         {FL_Enter, 13},          {FL_KP_Enter, 13},
+      {FL_Escape, 27},  {FL_F + 1, 112},    {FL_KP + '3', 99},       {FL_Control_R, 163},
+      {0xfe03, 0},
+  };
+  for (const auto& k : keys) EXPECT_EQ(ProgramKeyCode(k.toolkitKey), k.programCode) << k.toolkitKey;
   EXPECT_EQ(ProgramModifiers(FL_SHIFT | FL_CTRL), 3);
   EXPECT_EQ(TypedCharacters("", FL_Tab), std::vector<int>{'\t'});
   EXPECT_EQ(TypedCharacters("", FL_Left), std::vector<int>{});

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ui/requester.h"
+
 namespace {
 
 struct Answer {

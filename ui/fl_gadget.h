@@ -1,4 +1,12 @@
-// Gadget kinds realised with toolkit widgets. Private to the ui library.
+// The toolkit base of the gadget kinds: a TGadget realised by one toolkit
+// widget, and the registry that leads from a widget back to its gadget.
+// Private to the ui library (and its tests). Main thread only.
+//
+// A kind (ui/fl_kinds.h, ui/fl_text.h) builds its widget in InitGadget and
+// hands it to AttachWidget; from then on the widget's callback and the
+// registry lead to this gadget until CleanUp or destruction lets go of it.
+// The widget belongs to the toolkit's parent group (a window's to the
+// gadget); toolkit events become program events through Emit.
 #pragma once
 
 #include <FL/Fl.H>
@@ -40,6 +48,7 @@ class TFLGadget : public TGadget {
   int AbsoluteY() const;
 
   void Rethink() override;
+  void Repaint() override;
   void CleanUp() override;
   void Activate(int command) override;
   int State() override;
@@ -78,21 +87,3 @@ W* NewWidget(Args... args) {
   Fl_Group::current(saved);
   return widget;
 }
-
-// Factories of the kinds (gadget_kinds.cpp and gadget_text.cpp).
-std::shared_ptr<TFLGadget> NewWindowGadget();
-std::shared_ptr<TFLGadget> NewButtonGadget();
-std::shared_ptr<TFLGadget> NewPanelGadget();
-std::shared_ptr<TFLGadget> NewTextFieldGadget();
-std::shared_ptr<TFLGadget> NewLabelGadget();
-std::shared_ptr<TFLGadget> NewTextAreaGadget();
-std::shared_ptr<TFLGadget> NewListBoxGadget();
-
-// The style letters of a text area, one per character ("" for other gadgets).
-std::string TextAreaStyleLetters(TGadget* gadget);
-
-// A window gadget's reaction to its window gaining or losing the focus.
-void WindowFocusChanged(Fl_Window* window, bool gained);
-
-// The driver's default font, made when it starts.
-const TFLGUIFont& DefaultGuiFont();

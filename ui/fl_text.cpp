@@ -1,4 +1,6 @@
 // Text area and list box gadgets.
+#include "ui/fl_text.h"
+
 #include <FL/Fl_Browser.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
@@ -10,7 +12,6 @@
 
 #include "core/error.h"
 #include "ui/event_queue.h"
-#include "ui/fl_gadgets.h"
 
 namespace {
 

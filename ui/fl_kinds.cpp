@@ -1,4 +1,6 @@
 // Window, button, label, panel and text field gadgets.
+#include "ui/fl_kinds.h"
+
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Check_Button.H>
@@ -10,8 +12,6 @@
 #include <algorithm>
 
 #include "ui/event_queue.h"
-#include "ui/fl_driver.h"
-#include "ui/fl_gadgets.h"
 
 namespace {
 
@@ -169,9 +169,6 @@ class TFLWindow : public TFLGadget {
   }
 
   void CleanUp() override {
-    TGadgetRef self = Self();
-    auto& active = CurrentGuiDriver().activeWindow;
-    if (active.lock() == self) active.reset();
     if (window()) window()->owner = nullptr;
     TFLGadget::CleanUp();
     client_ = nullptr;
@@ -509,20 +506,6 @@ class TFLTextField : public TFLGadget {
 };
 
 }  // namespace
-
-void WindowFocusChanged(Fl_Window* window, bool gained) {
-  auto& driver = CurrentGuiDriver();
-  auto* win = dynamic_cast<GadgetWindow*>(window);
-  if (!gained) {
-    driver.activeWindow.reset();
-    return;
-  }
-  if (!win || !win->owner) return;
-  TGadgetRef gadget = win->owner->Self();
-  if (driver.activeWindow.lock() == gadget) return;
-  driver.activeWindow = gadget;
-  win->owner->Emit(WindowActivate);
-}
 
 std::shared_ptr<TFLGadget> NewWindowGadget() { return std::make_shared<TFLWindow>(); }
 std::shared_ptr<TFLGadget> NewButtonGadget() { return std::make_shared<TFLButton>(); }
