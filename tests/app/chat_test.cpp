@@ -88,21 +88,15 @@ TEST(Texts, CountdownShowsAtMost20Characters) {
 
 TEST(Texts, ReceivedMessagesAreStampedOnlyByTheFlag) {
   // Styles -1 and 1 are colours, not flag words, though 1 shares a bit with them.
-  const struct {
-    int32_t style;
-    const char16_t* shown;
-  } cases[] = {{4, u"a** 14:03:22 - 06 Dec 2026\n"}, {6, u"a** 14:03:22 - 06 Dec 2026\n"},
-               {5, u"a** 14:03:22 - 06 Dec 2026\n"}, {0, u"a\n"}, {2, u"a\n"},
-               {-1, u"a\n"}, {1, u"a\n"}};
-  for (const auto& c : cases)
-    EXPECT_EQ(ReceivedMessageText(u"a", c.style, kStamp), c.shown) << c.style;
+  const TString stamped = u"a** 14:03:22 - 06 Dec 2026\n", plain = u"a\n";
+  const std::pair<int32_t, TString> cases[] = {{4, stamped}, {6, stamped}, {5, stamped},
+                                               {0, plain},   {2, plain},   {-1, plain}, {1, plain}};
+  for (const auto& [style, shown] : cases)
+    EXPECT_EQ(ReceivedMessageText(u"a", style, kStamp), shown) << style;
 }
 
 TEST(Texts, RequestsAndNotices) {
-  const struct {
-    TString text;
-    const char16_t* expected;
-  } cases[] = {
+  const std::pair<TString, const char16_t*> cases[] = {
       {ExtensionRequest(u"Bo"), u"** Bo requests a time extension "},
       {TopicChangeRequest(u"Bo"), u"** Bo requests a topic change "},
       {JoinedText(u"Bo", kStamp), u"** Bo has joined ** 14:03:22 - 06 Dec 2026\n"},
@@ -111,9 +105,8 @@ TEST(Texts, RequestsAndNotices) {
        u"** Host attempted to kick you from server ** 14:03:22 - 06 Dec 2026\n"},
       {WelcomeText(u"Bo", u"ColloquorRC2b", kStamp),
        u"** Welcome Bo to ColloquorRC2b\n** Please keep your discussions civil and enjoy "
-       u"yourself\n\n** Choose a side and start debating ** 14:03:22 - 06 Dec 2026\n"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.text, c.expected);
+       u"yourself\n\n** Choose a side and start debating ** 14:03:22 - 06 Dec 2026\n"}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);
 }
 
 TEST(Rename, AppendsTheLobbyTimerCount) {
