@@ -100,17 +100,3 @@ TBarWidths BarWidths(int32_t clientWidth, int32_t reds, int32_t blues, int32_t c
   return {static_cast<int32_t>(span * static_cast<float>(reds) / static_cast<float>(count)),
           static_cast<int32_t>(span * static_cast<float>(blues) / static_cast<float>(count))};
 }
-
-std::string EncodeLog(const TString& text) {
-  bool narrow = true;
-  for (char16_t c : text)
-    if (c > 255) narrow = false;
-  if (narrow) return ToBytes(text);
-  std::string bytes = "\xff\xfe";
-  bytes.reserve(2 + text.size() * 2);
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xff));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}

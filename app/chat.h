@@ -1,11 +1,10 @@
 // What participants write into a room, as plain text rules: input trimming,
 // chat lines, slash commands, every text the room writes into its discussion
-// area, the side bars and the saved log's bytes. No gadgets or network here.
+// area and the side bars. No gadgets or network here.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
-#include <string>
 #include <vector>
 
 #include "core/text.h"
@@ -78,7 +77,3 @@ struct TBarWidths {
   int32_t blue;
 };
 TBarWidths BarWidths(int32_t clientWidth, int32_t reds, int32_t blues, int32_t count);
-
-// The saved log: one byte per character when every code is 255 or less,
-// else FF FE and UTF-16 little-endian.
-std::string EncodeLog(const TString& text);

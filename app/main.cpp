@@ -69,8 +69,10 @@ void JoinRoom() {
     Notify(u"#3 Could Not connect To server.", 1);
 }
 
-// One room visit: browser, network set-up, room, clean-up.
-void VisitRoom() {
+// One room visit: browser, network set-up, room, clean-up. Cancelling the
+// browser ends the program here; otherwise the room's outcome says whether
+// the browser comes back.
+TRoomOutcome VisitRoom() {
   TProgramState& program = Program();
   program.browserChoice = RoomBrowser(program.gameName);
   if (program.browserChoice == u"CANCEL") EndProgram();
@@ -79,19 +81,21 @@ void VisitRoom() {
     HostRoom();
   else
     JoinRoom();
-  RunRoom();
+  TRoomOutcome outcome = RunRoom();
   if (!program.roomName.empty()) {
     LobbyRemove(program.gameName);
     program.roomName.clear();
   }
   CloseReplicationHost(program.netHost);
   program.netHost.reset();
-  if (program.quitRequested) EndProgram();
+  return outcome;
 }
 
 int Run() {
   StartUp();
-  for (;;) VisitRoom();
+  while (VisitRoom() == ROOM_BACK_TO_BROWSER) {
+  }
+  EndProgram();
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ struct TProgramState {
   std::shared_ptr<TGNetHost> netHost;  // one per room visit
   TString roomName;                    // non-empty while announced to the lobby
   TString browserChoice;               // "CANCEL", "HOST" or a room's address
-  int quitRequested = 0;
   int topicIndex = 0;
   std::shared_ptr<TSound> dingSound;
   std::shared_ptr<TSound> tickSound;

@@ -1,6 +1,8 @@
 #include "app/prompt.h"
 
-#include "ui/event_queue.h"
+#include <optional>
+
+#include "ui/event_loop.h"
 #include "ui/gadget.h"
 #include "ui/gui.h"
 
@@ -17,6 +19,15 @@ bool NameCharacter(int32_t code) {
 // without Escape the Cancel button's shortcut could never fire from the field,
 // and without Delete the field could not be edited forward.
 bool EditingCharacter(int32_t code) { return code == 8 || code == 13 || code == 27 || code == 127; }
+
+void CapPromptField(const TGadgetRef& field) {
+  TString text = field->GetText();
+  if (text.size() <= kMaxPromptLength) return;
+  field->SetText(text.substr(0, kMaxPromptLength));
+  // SetText selects everything; left so, the next key would replace the
+  // whole name. Keep typing at the end instead, where it is cut again.
+  field->SetSelection(kMaxPromptLength, 0, TXU_CHARS);
+}
 
 }  // namespace
 
@@ -38,28 +49,18 @@ TString PromptText(const TString& title, const TString& initialText) {
   // buttons and the filter must be in place first.
   field->Activate(ACT_FOCUS);
 
-  TString result;
-  for (;;) {
-    const int32_t id = TEventQueue::Wait();
-    const TObjectRef source = TEventQueue::Current()->source;
-    if (source == window && id == WindowClose) break;
-    if (source == field) {
-      TString text = field->GetText();
-      if (text.size() > kMaxPromptLength) {
-        field->SetText(text.substr(0, kMaxPromptLength));
-        // SetText selects everything; left so, the next key would replace the
-        // whole name. Keep typing at the end instead, where it is cut again.
-        field->SetSelection(kMaxPromptLength, 0, TXU_CHARS);
-      }
-    } else if (source == ok && id == GadgetAction) {
-      result = field->GetText();
-      break;
-    } else if (source == cancel && id == GadgetAction) {
-      break;
-    } else if (id == AppTerminate) {
-      break;
+  // Every way out but OK answers "".
+  TString result = RunEventLoop([&](const TEvent& event) -> std::optional<TString> {
+    if (event.source == window && event.id == WindowClose) return TString();
+    if (event.source == field) {
+      CapPromptField(field);
+      return std::nullopt;
     }
-  }
+    if (event.source == ok && event.id == GadgetAction) return field->GetText();
+    if (event.source == cancel && event.id == GadgetAction) return TString();
+    if (event.id == AppTerminate) return TString();
+    return std::nullopt;
+  });
   window->CleanUp();
   return result;
 }

@@ -24,9 +24,36 @@ bool IsParticipant(const TGNetObjectRef& obj) {
   return IsParticipantRole(GetSlotString(obj, SLOT_ROLE));
 }
 
-TString ListedName(const TGNetObjectRef& obj) {
-  return GetSlotString(obj, SLOT_NAME) + u" [" + GetSlotString(obj, SLOT_ROLE) + u"]";
+std::vector<TObjectSnapshot> Snapshots(const TGNetHostRef& host, const TGNetObjectList& objects) {
+  // A creation and an update arriving in the same sync leave the replica in
+  // the modified state; the created list still names it, so its arrival is
+  // not missed.
+  std::unordered_set<const TGNetObject*> created;
+  for (const TGNetObjectRef& obj : ReplicatedObjects(host, OBJ_CREATED)) created.insert(obj.get());
+  std::vector<TObjectSnapshot> snapshots;
+  snapshots.reserve(objects.size());
+  for (const TGNetObjectRef& obj : objects) {
+    TObjectSnapshot s;
+    s.kind = GetSlotString(obj, SLOT_ROLE);
+    s.name = GetSlotString(obj, SLOT_NAME);
+    s.side = GetSlotInt(obj, SLOT_SIDE);
+    s.address = GetSlotString(obj, SLOT_ADDRESS);
+    s.age = GetSlotInt(obj, SLOT_AGE);
+    s.red = GetSlotString(obj, SLOT_RED);
+    s.blue = GetSlotString(obj, SLOT_BLUE);
+    s.remaining = GetSlotInt(obj, SLOT_REMAINING);
+    s.remote = ObjectIsRemote(obj) != 0;
+    int state = ObjectState(obj);
+    s.state = state == OBJ_CLOSED     ? SNAPSHOT_CLOSED
+              : state == OBJ_MODIFIED ? SNAPSHOT_MODIFIED
+                                      : SNAPSHOT_UNCHANGED;
+    s.created = created.count(obj.get()) > 0;
+    snapshots.push_back(std::move(s));
+  }
+  return snapshots;
 }
+
+const std::vector<TString> kNoBans;
 
 }  // namespace
 
@@ -137,81 +164,56 @@ void TRoom::HandleSideOrder(int32_t side) {
 }
 
 void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
-  // A creation and an update arriving in the same sync leave the replica in
-  // the modified state; the created list still names it, so its arrival is
-  // not missed.
-  std::unordered_set<const TGNetObject*> created;
-  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_CREATED)) created.insert(obj.get());
-
-  std::vector<TString> redNames, blueNames;
-  int32_t reds = 0, blues = 0, count = 0;
-  bool heard = false;
-  // Walk a copy: a modal notice runs the toolkit in the middle of the scan.
+  // Hold a copy: a modal notice runs the toolkit while the events apply.
   TGNetObjectList objects = ReplicatedObjects(ctx_.host, OBJ_ALL);
-  for (const TGNetObjectRef& obj : objects) {
-    TString kind = GetSlotString(obj, 0);
-    if (IsParticipantRole(kind)) {
-      ++count;
-      int32_t side = GetSlotInt(obj, SLOT_SIDE);
-      if (side == SIDE_RED) {
-        ++reds;
-        redNames.push_back(ListedName(obj));
-      } else if (side == SIDE_BLUE) {
-        ++blues;
-        blueNames.push_back(ListedName(obj));
-      }
-      ApplyParticipantRules(obj, created.count(obj.get()) > 0, secondTicks, lobbyTicks, heard);
-    } else if (kind == u"SUBJECT") {
-      int32_t remaining = GetSlotInt(obj, SLOT_REMAINING);
-      view_.ShowSubject(GetSlotString(obj, SLOT_RED), GetSlotString(obj, SLOT_BLUE),
-                        CountdownText(remaining));
-      view_.EnableExtend(remaining < 60);
-      if (remaining < 15) view_.CountdownSound();
-    }
-    if (IsHost()) {
-      TString address = GetSlotString(obj, SLOT_ADDRESS);
-      for (const TString& banned : banList_)
-        if (banned == address) SendKick(obj);
-    }
-  }
-  view_.ShowParticipants(redNames, blueNames);
-  view_.ShowConnection(heard);
-  view_.ShowBars(reds, blues, count);
+  std::vector<TObjectSnapshot> snapshots = Snapshots(ctx_.host, objects);
+  TCensus census = TakeCensus(snapshots, ctx_.player, IsHost() ? banList_ : kNoBans,
+                              secondTicks, lobbyTicks);
+  for (const TCensusEvent& event : census.events) ApplyCensusEvent(event, objects, snapshots);
+  view_.ShowParticipants(census.redNames, census.blueNames);
+  view_.ShowConnection(census.heard);
+  view_.ShowBars(census.reds, census.blues, census.count);
   if (IsHost() && GetSlotInt(subjectObject_, SLOT_REMAINING) <= 0)
-    EndTopic(secondTicks, reds, blues, count);
+    EndTopic(secondTicks, census.reds, census.blues, census.count);
 }
 
-void TRoom::ApplyParticipantRules(const TGNetObjectRef& obj, bool created, int32_t secondTicks,
-                                  int32_t lobbyTicks, bool& heard) {
+void TRoom::ApplyCensusEvent(const TCensusEvent& event, const TGNetObjectList& objects,
+                             const std::vector<TObjectSnapshot>& snapshots) {
   TPlayer& me = ctx_.player;
-  bool remote = ObjectIsRemote(obj) != 0;
-  if (remote && me.rank != ROLE_HOST && GetSlotString(obj, SLOT_ADDRESS) == me.ip) {
-    me.rank.clear();
-    SetSlotString(playerObject_, SLOT_ROLE, u"");
-    ctx_.quitRequested = 1;
-    view_.Notice(ONE_USER_PER_CONNECTION);
-  }
-  if (remote && me.rank != ROLE_HOST && GetSlotString(obj, SLOT_NAME) == me.name &&
-      me.age < GetSlotInt(obj, SLOT_AGE)) {
-    me.name = RenamedName(me.name, lobbyTicks);
-    SetSlotString(playerObject_, SLOT_NAME, me.name);
-    view_.ShowUserName(me.name);
-  }
-  int state = ObjectState(obj);
-  TString name = GetSlotString(obj, SLOT_NAME);
-  if (created && secondTicks > 5) {
-    AppendStyled(JoinedText(name, Timestamp()), LOG_BOLD);
-    view_.AttentionSound();
-  }
-  if (state == OBJ_CLOSED) {
-    AppendStyled(LeftText(name, Timestamp()), LOG_BOLD);
-    view_.AttentionSound();
-    if (GetSlotString(obj, SLOT_ROLE) == ROLE_HOST) {
+  switch (event.kind) {
+    case CENSUS_SHARED_CONNECTION:
+      me.rank.clear();
+      SetSlotString(playerObject_, SLOT_ROLE, u"");
+      outcome_ = ROOM_END_PROGRAM;
+      view_.Notice(ONE_USER_PER_CONNECTION);
+      break;
+    case CENSUS_RENAMED:
+      me.name = event.name;
+      SetSlotString(playerObject_, SLOT_NAME, me.name);
+      view_.ShowUserName(me.name);
+      break;
+    case CENSUS_JOINED:
+      AppendStyled(JoinedText(event.name, Timestamp()), LOG_BOLD);
+      view_.AttentionSound();
+      break;
+    case CENSUS_LEFT:
+      AppendStyled(LeftText(event.name, Timestamp()), LOG_BOLD);
+      view_.AttentionSound();
+      break;
+    case CENSUS_HOST_LOST:
       AppendStyled(HostLostText(Timestamp()), LOG_BOLD);
       view_.LockInputs();
+      break;
+    case CENSUS_SUBJECT: {
+      const TObjectSnapshot& subject = snapshots[event.object];
+      view_.ShowSubject(subject.red, subject.blue, CountdownText(subject.remaining));
+      view_.EnableExtend(ExtendTimeOffered(subject.remaining));
+      if (CountdownAudible(subject.remaining)) view_.CountdownSound();
+      break;
     }
-  } else if (state == OBJ_MODIFIED && remote) {
-    heard = true;
+    case CENSUS_KICK:
+      SendKick(objects[event.object]);
+      break;
   }
 }
 
@@ -280,25 +282,64 @@ bool TRoom::Send(const TString& fieldText) {
   return true;
 }
 
+struct TRoom::TChatCommand {
+  enum TUsers { EVERYBODY, HOSTS };  // HOSTS: the roles "HOST" and "DEV"
+  const char16_t* name;              // typed after "/"; matched lower-cased
+  TUsers users;
+  const char16_t* argument;          // the argument's word in the help label; "" for none
+  void (TRoom::*run)(const TString& argument);
+
+  bool MayBeUsedBy(const TString& role) const {
+    return users == EVERYBODY || role == ROLE_HOST || role == ROLE_DEV;
+  }
+};
+
+const std::vector<TRoom::TChatCommand>& TRoom::Commands() {
+  static const std::vector<TChatCommand> commands = {
+      {u"userlist", TChatCommand::EVERYBODY, u"", &TRoom::ListUsers},
+      {u"kick", TChatCommand::HOSTS, u"username", &TRoom::Kick},
+      {u"ban", TChatCommand::HOSTS, u"username", &TRoom::Ban},
+  };
+  return commands;
+}
+
+TString TRoom::CommandHelp() {
+  TString everybody, hosts;
+  for (const TChatCommand& command : Commands()) {
+    TString& list = command.users == TChatCommand::EVERYBODY ? everybody : hosts;
+    if (!list.empty()) list += u", ";
+    list += u"/" + TString(command.name);
+    if (*command.argument) list += u" " + TString(command.argument);
+  }
+  return u"COMMANDS " + everybody + u"\tHOST COMMANDS " + hosts;
+}
+
 void TRoom::RunCommand(const TString& input) {
-  TCommand command = ParseCommand(input);
-  const TString& role = ctx_.player.rank;
-  if (command.command == u"userlist") {
-    std::vector<TListedUser> users;
-    for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL))
-      if (IsParticipant(obj))
-        users.push_back({GetSlotString(obj, SLOT_NAME), GetSlotString(obj, SLOT_ROLE)});
-    AppendStyled(UserListLine(users, Timestamp()), LOG_BOLD);
-  } else if ((command.command == u"kick" || command.command == u"ban") &&
-             (role == ROLE_HOST || role == ROLE_DEV)) {
-    for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL)) {
-      if (!IsParticipant(obj) || !SameUserName(GetSlotString(obj, SLOT_NAME), command.argument))
-        continue;
-      SendKick(obj);
-      // Only the host keeps a ban list; a "DEV" participant's ban kicks once.
-      if (command.command == u"ban" && role == ROLE_HOST)
-        banList_.push_back(GetSlotString(obj, SLOT_ADDRESS));
-    }
+  // Unknown commands, and commands the role may not use, do nothing.
+  TCommand typed = ParseCommand(input);
+  for (const TChatCommand& command : Commands())
+    if (typed.command == command.name && command.MayBeUsedBy(ctx_.player.rank))
+      (this->*command.run)(typed.argument);
+}
+
+void TRoom::ListUsers(const TString&) {
+  std::vector<TListedUser> users;
+  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL))
+    if (IsParticipant(obj))
+      users.push_back({GetSlotString(obj, SLOT_NAME), GetSlotString(obj, SLOT_ROLE)});
+  AppendStyled(UserListLine(users, Timestamp()), LOG_BOLD);
+}
+
+void TRoom::Kick(const TString& name) { KickNamed(name, false); }
+
+void TRoom::Ban(const TString& name) { KickNamed(name, true); }
+
+void TRoom::KickNamed(const TString& name, bool ban) {
+  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL)) {
+    if (!IsParticipant(obj) || !SameUserName(GetSlotString(obj, SLOT_NAME), name)) continue;
+    SendKick(obj);
+    // Only the host keeps a ban list; a "DEV" participant's ban kicks once.
+    if (ban && ctx_.player.rank == ROLE_HOST) banList_.push_back(GetSlotString(obj, SLOT_ADDRESS));
   }
 }
 
@@ -324,10 +365,10 @@ void TRoom::ChangeSubject(int32_t secondTicks) {
   }
 }
 
-void TRoom::Leave(bool quit) {
+void TRoom::Leave(TRoomOutcome outcome) {
   ctx_.player.rank.clear();
   SetSlotString(playerObject_, SLOT_ROLE, u"");
-  if (quit) ctx_.quitRequested = 1;
+  if (outcome == ROOM_END_PROGRAM) outcome_ = ROOM_END_PROGRAM;
 }
 
 void TRoom::Exit() {

@@ -1,46 +1,18 @@
 // One visit to a debate room, without its window: the participant and
 // subject objects, the "MSG" and "ORDER" messages, the once-per-second tick,
 // the chat and the host's commands. What the room shows goes through
-// TRoomView, which the room window implements with gadgets.
+// TRoomView; what the tick's scan decides comes from the census
+// (room_census.h). Main thread only: the room window calls in from its loop.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "app/chat.h"
+#include "app/room_census.h"
 #include "app/room_model.h"
+#include "app/room_view.h"
 #include "replication/replication.h"
-
-enum TLogStyle { LOG_PLAIN, LOG_BOLD, LOG_RED, LOG_BLUE };
-
-class TRoomView {
- public:
-  virtual ~TRoomView() = default;
-  virtual void AppendLog(const TString& text, TLogStyle style) = 0;
-  // The attention sound; the view plays it only when another application
-  // has the focus and sound is not muted.
-  virtual void AttentionSound() = 0;
-  // The countdown tick; the view plays it unless muted.
-  virtual void CountdownSound() = 0;
-  // Disables the input field, Send, the three side buttons, Extend Time and
-  // Change Subject.
-  virtual void LockInputs() = 0;
-  // Selects the side's button and deselects the other two.
-  virtual void SelectSide(int32_t side) = 0;
-  // Enables or disables the input field with Send; `focus` puts the keyboard
-  // focus into the field.
-  virtual void EnableInput(bool enabled, bool focus) = 0;
-  virtual void EnableExtend(bool enabled) = 0;
-  virtual void EnableChangeSubject(bool enabled) = 0;
-  virtual void ShowSubject(const TString& red, const TString& blue, const TString& countdown) = 0;
-  virtual void ShowParticipants(const std::vector<TString>& reds,
-                                const std::vector<TString>& blues) = 0;
-  virtual void ShowConnection(bool heard) = 0;
-  virtual void ShowBars(int32_t reds, int32_t blues, int32_t count) = 0;
-  // A modal, non-serious notification.
-  virtual void Notice(const TString& text) = 0;
-  virtual void ShowUserName(const TString& name) = 0;
-};
 
 // What a room needs of the program: the local participant, the visit's
 // replication host and the process-wide values the room reads and writes.
@@ -49,8 +21,11 @@ struct TRoomContext {
   TGNetHostRef host;
   TString gameName;
   int& topicIndex;
-  int& quitRequested;
 };
+
+// How a room visit ended: the room browser comes back, or the program ends
+// (close box, terminate request, the one-user-per-connection rule).
+enum TRoomOutcome { ROOM_BACK_TO_BROWSER, ROOM_END_PROGRAM };
 
 // Moves the host to the next topic, writes it into the subject object and
 // announces `text` to every participant, ordering each back to undecided.
@@ -75,30 +50,43 @@ class TRoom {
   bool Send(const TString& fieldText);
   void ExtendTime();
   void ChangeSubject(int32_t secondTicks);
-  // Leaves the room; `quit` also ends the program afterwards.
-  void Leave(bool quit);
+  // Leaves the room with the given outcome.
+  void Leave(TRoomOutcome outcome);
   // The exit steps that follow the loop, after the window is gone.
   void Exit();
 
   bool InRoom() const { return !ctx_.player.rank.empty(); }
+  // Once a room has asked for the program to end, it stays so.
+  TRoomOutcome Outcome() const { return outcome_; }
   bool IsHost() const { return enteredAs_ == ROLE_HOST; }
   const std::vector<TString>& banList() const { return banList_; }
   const TGNetObjectRef& playerObject() const { return playerObject_; }
   const TGNetObjectRef& subjectObject() const { return subjectObject_; }
   int32_t topicDeadline() const { return topicDeadline_; }
 
+  // The help label's text, from the command table.
+  static TString CommandHelp();
+
  private:
   void HandleMessages();
   void HandleMessage(const TGNetObjectRef& msg);
   void HandleSideOrder(int32_t side);
   void ScanObjects(int32_t secondTicks, int32_t lobbyTicks);
-  void ApplyParticipantRules(const TGNetObjectRef& obj, bool created, int32_t secondTicks,
-                             int32_t lobbyTicks, bool& heard);
+  void ApplyCensusEvent(const TCensusEvent& event, const TGNetObjectList& objects,
+                        const std::vector<TObjectSnapshot>& snapshots);
   void EndTopic(int32_t secondTicks, int32_t reds, int32_t blues, int32_t count);
   void SendToParticipants(const TGNetObjectRef& msg, bool guestsOnly = false);
   void SendMsg(const TString& text, int32_t style);
   void SendKick(const TGNetObjectRef& to);
+  // The chat commands: one table names each, says who may use it and
+  // which handler runs it.
+  struct TChatCommand;
+  static const std::vector<TChatCommand>& Commands();
   void RunCommand(const TString& input);
+  void ListUsers(const TString& argument);
+  void Kick(const TString& name);
+  void Ban(const TString& name);
+  void KickNamed(const TString& name, bool ban);
   void AppendStyled(const TString& text, TLogStyle style) { view_.AppendLog(text, style); }
   void BecomeUndecidedAfterTopic();
 
@@ -109,6 +97,7 @@ class TRoom {
   TGNetObjectRef subjectObject_;
   std::vector<TString> banList_;
   int32_t topicDeadline_ = 0;
+  TRoomOutcome outcome_ = ROOM_BACK_TO_BROWSER;
 };
 
 // The style a "MSG" text is shown in, from its style slot.

@@ -1,13 +1,13 @@
 #include "app/room_window.h"
 
-#include <cstdio>
+#include <optional>
 
 #include "app/program_state.h"
-#include "app/room_protocol.h"
 #include "app/save_location.h"
+#include "app/saved_log.h"
 #include "lobby/lobby_client.h"
 #include "sound/sound.h"
-#include "ui/event_queue.h"
+#include "ui/event_loop.h"
 #include "ui/gadget.h"
 #include "ui/gui.h"
 #include "ui/requester.h"
@@ -79,8 +79,7 @@ TRoomGadgets BuildWindow(const TString& title) {
   Place(g.changeSubjectButton, 0, 1, 1, 0);
   g.extendButton = MakeButton(u"Extend Time", cw - 320, 10, 150, 24, w, BTN_PUSHLIKE);
   Place(g.extendButton, 0, 1, 1, 0);
-  g.helpLabel = MakeLabel(u"COMMANDS /userlist\tHOST COMMANDS /kick username, /ban username", 10,
-                          ch - 26, cw - 230, 20, w, 0);
+  g.helpLabel = MakeLabel(TRoom::CommandHelp(), 10, ch - 26, cw - 230, 20, w, 0);
   Place(g.helpLabel, 1, 1, 0, 1);
   g.connectionLight = MakePanel(cw - 120, ch - 22, 10, 10, w, PNL_SUNKEN, u"");
   Place(g.connectionLight, 0, 1, 0, 1);
@@ -181,14 +180,6 @@ void CapInput(const TGadgetRef& field) {
 
 }  // namespace
 
-bool SaveLogFile(const char* path, const TString& text) {
-  std::string bytes = EncodeLog(text);
-  std::FILE* file = std::fopen(path, "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && ok;
-}
-
 struct TRoomWindow::TImpl {
   TRoomGadgets g;
   TRoomWindowView view{g};
@@ -197,7 +188,7 @@ struct TRoomWindow::TImpl {
   TTimerRef secondTimer, lobbyTimer;
   bool closed = false;
   explicit TImpl(TProgramState& p)
-      : context{*p.localPlayer, p.netHost, p.gameName, p.topicIndex, p.quitRequested},
+      : context{*p.localPlayer, p.netHost, p.gameName, p.topicIndex},
         room(context, view) {}
 };
 
@@ -214,6 +205,8 @@ TRoomWindow::~TRoomWindow() = default;
 
 bool TRoomWindow::InRoom() const { return impl_->room.InRoom(); }
 
+TRoomOutcome TRoomWindow::Outcome() const { return impl_->room.Outcome(); }
+
 TRoom& TRoomWindow::Room() { return impl_->room; }
 
 void TRoomWindow::Dispatch(const TEvent& ev) {
@@ -223,7 +216,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   const TObjectRef& source = ev.source;
   int32_t id = ev.id;
   if (source == g.window && id == WindowClose) {
-    room.Leave(true);
+    room.Leave(ROOM_END_PROGRAM);
   } else if (source == g.window && id == WindowActivate) {
     g.inputField->Activate(ACT_FOCUS);
   } else if (source == r.secondTimer && id == TimerTick) {
@@ -238,7 +231,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   } else if (source == g.sendButton && id == GadgetAction) {
     if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
   } else if (source == g.leaveButton && id == GadgetAction) {
-    room.Leave(false);
+    room.Leave(ROOM_BACK_TO_BROWSER);
   } else if (source == g.extendButton && id == GadgetAction) {
     room.ExtendTime();
   } else if (source == g.changeSubjectButton && id == GadgetAction) {
@@ -248,7 +241,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   } else if (source == g.copyButton && id == GadgetAction) {
     g.logArea->Activate(ACT_COPY);
   } else if (id == AppTerminate) {
-    room.Leave(true);
+    room.Leave(ROOM_END_PROGRAM);
   }
 }
 
@@ -263,11 +256,16 @@ void TRoomWindow::Close() {
   r.room.Exit();
 }
 
-void RunRoom() {
+TRoomOutcome RunRoom() {
   TRoomWindow window;
-  while (window.InRoom()) {
-    TEventQueue::Wait();
-    window.Dispatch(*TEventQueue::Current());
+  TRoomOutcome outcome = window.Outcome();
+  if (window.InRoom()) {
+    outcome = RunEventLoop([&window](const TEvent& event) -> std::optional<TRoomOutcome> {
+      window.Dispatch(event);
+      if (window.InRoom()) return std::nullopt;
+      return window.Outcome();
+    });
   }
   window.Close();
+  return outcome;
 }

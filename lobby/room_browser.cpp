@@ -1,7 +1,10 @@
 #include "lobby/room_browser.h"
 
+#include <optional>
+
 #include "lobby/lobby_client.h"
 #include "lobby/lobby_protocol.h"
+#include "ui/event_loop.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
 #include "ui/gui.h"
@@ -67,11 +70,11 @@ TString RoomBrowser(const TString& game) {
   g.createButton = MakeButton(u"Create Room", 240, 70, 150, 24, g.window, BTN_PUSHLIKE);
   g.cancelButton = MakeButton(u"Cancel", 240, 360, 150, 24, g.window, BTN_CANCEL);
   g.portNote = MakeLabel(kPortNote, 240, 104, 150, 240, g.window, 0);
-  TString result;
-  while (result.empty()) {
-    TEventQueue::Wait();
-    result = HandleEvent(g, game);
-  }
+  TString result = RunEventLoop([&](const TEvent&) -> std::optional<TString> {
+    TString choice = HandleEvent(g, game);
+    if (choice.empty()) return std::nullopt;
+    return choice;
+  });
   g.window->CleanUp();
   return result;
 }

@@ -3,6 +3,7 @@
 #include <clocale>
 
 #include "app/chat.h"
+#include "app/room_protocol.h"
 
 namespace {
 std::tm At(int year, int month, int day, int hour, int minute, int second) {
@@ -56,6 +57,11 @@ TEST(Commands, SplitAtTheFirstSpaceCaseInsensitively) {
   EXPECT_EQ(c.argument, u"a b");
 }
 
+TEST(Commands, TheHelpLabelComesFromTheCommandTable) {
+  EXPECT_EQ(TRoom::CommandHelp(),
+            u"COMMANDS /userlist\tHOST COMMANDS /kick username, /ban username");
+}
+
 TEST(Texts, UserListMarksTheHost) {
   EXPECT_EQ(UserListLine({{u"Debater1", u"HOST"}, {u"Debater2", u"GUEST"}}, kStamp),
             u"** USER LIST ** 14:03:22 - 06 Dec 2026, Debater1*, Debater2\n");
@@ -81,23 +87,26 @@ TEST(Texts, CountdownShowsAtMost20Characters) {
 }
 
 TEST(Texts, ReceivedMessagesAreStampedOnlyByTheFlag) {
-  EXPECT_EQ(ReceivedMessageText(u"a", 4, kStamp), u"a" + kStamp + u"\n");
-  EXPECT_EQ(ReceivedMessageText(u"a", 6, kStamp), u"a" + kStamp + u"\n");
-  EXPECT_EQ(ReceivedMessageText(u"a", 0, kStamp), u"a\n");
-  EXPECT_EQ(ReceivedMessageText(u"a", 2, kStamp), u"a\n");
-  EXPECT_EQ(ReceivedMessageText(u"a", -1, kStamp), u"a\n");
-  EXPECT_EQ(ReceivedMessageText(u"a", 1, kStamp), u"a\n");  // blue: bit 4 is not a flag here
+  // Styles -1 and 1 are colours, not flag words, though 1 shares a bit with them.
+  const TString stamped = u"a** 14:03:22 - 06 Dec 2026\n", plain = u"a\n";
+  const std::pair<int32_t, TString> cases[] = {{4, stamped}, {6, stamped}, {5, stamped},
+                                               {0, plain},   {2, plain},   {-1, plain}, {1, plain}};
+  for (const auto& [style, shown] : cases)
+    EXPECT_EQ(ReceivedMessageText(u"a", style, kStamp), shown) << style;
 }
 
 TEST(Texts, RequestsAndNotices) {
-  EXPECT_EQ(ExtensionRequest(u"Debater2"), u"** Debater2 requests a time extension ");
-  EXPECT_EQ(TopicChangeRequest(u"Debater2"), u"** Debater2 requests a topic change ");
-  EXPECT_EQ(JoinedText(u"Bo", kStamp), u"** Bo has joined " + kStamp + u"\n");
-  EXPECT_EQ(LeftText(u"Bo", kStamp), u"** Bo has left " + kStamp + u"\n");
-  EXPECT_EQ(KickAttemptText(kStamp), u"** Host attempted to kick you from server " + kStamp + u"\n");
-  EXPECT_EQ(WelcomeText(u"Bo", u"ColloquorRC2b", kStamp),
-            u"** Welcome Bo to ColloquorRC2b\n** Please keep your discussions civil and enjoy "
-            u"yourself\n\n** Choose a side and start debating " + kStamp + u"\n");
+  const std::pair<TString, const char16_t*> cases[] = {
+      {ExtensionRequest(u"Bo"), u"** Bo requests a time extension "},
+      {TopicChangeRequest(u"Bo"), u"** Bo requests a topic change "},
+      {JoinedText(u"Bo", kStamp), u"** Bo has joined ** 14:03:22 - 06 Dec 2026\n"},
+      {LeftText(u"Bo", kStamp), u"** Bo has left ** 14:03:22 - 06 Dec 2026\n"},
+      {KickAttemptText(kStamp),
+       u"** Host attempted to kick you from server ** 14:03:22 - 06 Dec 2026\n"},
+      {WelcomeText(u"Bo", u"ColloquorRC2b", kStamp),
+       u"** Welcome Bo to ColloquorRC2b\n** Please keep your discussions civil and enjoy "
+       u"yourself\n\n** Choose a side and start debating ** 14:03:22 - 06 Dec 2026\n"}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);
 }
 
 TEST(Rename, AppendsTheLobbyTimerCount) {
@@ -114,14 +123,6 @@ TEST(Bars, SinglePrecisionTruncatedTowardZero) {
   EXPECT_EQ(w.blue, 0);
   w = BarWidths(800, 0, 0, 1);
   EXPECT_EQ(w.red, 0);
-}
-
-TEST(SavedLog, OneBytePerCharacterWithoutAMarkWhenEverythingFits) {
-  EXPECT_EQ(EncodeLog(u"a\n\u00e9"), std::string("a\n\xe9"));
-}
-
-TEST(SavedLog, Utf16LittleEndianWithAMarkOtherwise) {
-  EXPECT_EQ(EncodeLog(u"a\n\u0141"), std::string("\xff\xfe" "a\0\n\0\x41\x01", 8));
 }
 
 #include "app/save_location.h"

@@ -12,16 +12,11 @@
 
 #include "app/prompt.h"
 #include "tests/support/dialog_script.h"
+#include "tests/support/fl_find.h"
 
 extern char** environ;
 
 namespace {
-
-Fl_Window* FindShownWindow(const char* title) {
-  for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
-    if (w->label() && std::string(w->label()) == title) return w;
-  return nullptr;
-}
 
 Fl_Input* FocusedInput() { return dynamic_cast<Fl_Input*>(Fl::focus()); }
 
@@ -109,9 +104,11 @@ TEST_F(PromptTest, TheCloseBoxCancels) {
 
 TEST_F(PromptTest, TheCancelButtonCancels) {
   Script script({Focused(), Do([&] {
+                   Fl_Widget* cancel = FindLabelled(FindShownWindow("Choose Username"), "Cancel");
                    int x, y;
                    client.RootPosition(promptXid, x, y);
-                   client.MoveTo(x + 10 + 40, y + 40 + 12);
+                   client.MoveTo(x + cancel->x() + cancel->w() / 2,
+                                 y + cancel->y() + cancel->h() / 2);
                    client.Click();
                  })});
   EXPECT_EQ(PromptText(u"Choose Username", u"Username"), u"");
@@ -127,10 +124,13 @@ TEST_F(PromptTest, TheProgramEndsWithStatusZeroWhenNoNameIsGiven) {
   Window prompt = 0;
   WaitUntil([&] { return (prompt = client.FindWindowByName("Choose Username")) != 0; }, 10000);
   ASSERT_NE(prompt, 0u) << "the user-name prompt did not appear";
+  // Centred on the screen.
   int x, y;
   client.RootPosition(prompt, x, y);
-  EXPECT_EQ(x, 362);
-  EXPECT_EQ(y, 349);
+  XWindowAttributes shape;
+  ASSERT_TRUE(XGetWindowAttributes(client.display(), prompt, &shape));
+  EXPECT_NEAR(x + shape.width / 2.0, WidthOfScreen(shape.screen) / 2.0, 1.0);
+  EXPECT_NEAR(y + shape.height / 2.0, HeightOfScreen(shape.screen) / 2.0, 1.0);
   client.Focus(prompt);
   client.Press(XK_Escape);
   int status = -1;

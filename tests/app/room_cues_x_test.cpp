@@ -12,6 +12,7 @@
 #include "sound/mix_driver.h"
 #include "sound/sound.h"
 #include "tests/replication/net_support.h"
+#include "tests/support/fl_find.h"
 #include "tests/support/x_client.h"
 #include "ui/event_queue.h"
 #include "ui/gadget.h"
@@ -91,7 +92,7 @@ class RoomCues : public testing::Test {
     window = std::make_unique<TRoomWindow>();
   }
   void TearDown() override {
-    window->Room().Leave(false);
+    window->Room().Leave(ROOM_BACK_TO_BROWSER);
     window->Close();
     CloseReplicationHost(Program().netHost);
     client.CloseOwnWindow();
@@ -126,9 +127,11 @@ TEST_F(RoomCues, BelowFifteenSecondsEveryTickPlaysTheTickUnlessMuted) {
 
   Window room = client.FindWindowByName("ColloquorRC2b: Tester");
   ASSERT_NE(room, 0u);
+  Fl_Widget* mute = FindLabelled(FindShownWindow("ColloquorRC2b: Tester"), "Mute");
+  ASSERT_NE(mute, nullptr);
   int x = 0, y = 0;
   client.RootPosition(room, x, y);
-  client.MoveTo(x + 255, y + 532);  // Mute
+  client.MoveTo(x + mute->x() + mute->w() / 2, y + mute->y() + mute->h() / 2);
   client.Click();
   client.Sync();
   ASSERT_TRUE(WaitUntil([] { return TEventQueue::Poll() == GadgetAction; }, 5000));

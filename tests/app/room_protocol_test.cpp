@@ -70,7 +70,7 @@ struct TParticipant {
     host = NewReplicationHost();
   }
   void Enter() {
-    room = std::make_unique<TRoom>(TRoomContext{player, host, u"ColloquorRC2b", topicIndex, quit}, view);
+    room = std::make_unique<TRoom>(TRoomContext{player, host, u"ColloquorRC2b", topicIndex}, view);
     room->Enter();
     room->Welcome();
   }
@@ -79,7 +79,6 @@ struct TParticipant {
   }
   TPlayer player;
   int topicIndex = 0;
-  int quit = 0;
   int32_t ticks = 0;
   TGNetHostRef host;
   TRecordingView view;
@@ -184,7 +183,7 @@ TEST_F(RoomProtocolTest, UserListAndKick) {
 
   boss->room->Send(u"/kick DEBATER3");
   ASSERT_TRUE(Until([&] { return !b.room->InRoom(); }));
-  EXPECT_EQ(b.quit, 0);  // back to the browser, not the end of the program
+  EXPECT_EQ(b.room->Outcome(), ROOM_BACK_TO_BROWSER);  // not the end of the program
   b.room->Exit();
   ASSERT_TRUE(Until([&] { return a.view.counts[2] == 2 && boss->view.counts[2] == 2; }));
   EXPECT_EQ(a.view.Count(u"Debater3 has left"), 0);
@@ -220,8 +219,8 @@ TEST_F(RoomProtocolTest, TwoGuestsBehindOneAddressBothLeaveAndEndTheProgram) {
   TParticipant& a = Join(u"Debater2", u"10.0.0.9");
   TParticipant& b = Join(u"Debater3", u"10.0.0.9");
   ASSERT_TRUE(Until([&] { return !a.room->InRoom() && !b.room->InRoom(); }));
-  EXPECT_EQ(a.quit, 1);
-  EXPECT_EQ(b.quit, 1);
+  EXPECT_EQ(a.room->Outcome(), ROOM_END_PROGRAM);
+  EXPECT_EQ(b.room->Outcome(), ROOM_END_PROGRAM);
   EXPECT_EQ(a.view.notices, std::vector<TString>{ONE_USER_PER_CONNECTION});
   EXPECT_TRUE(boss->room->InRoom());  // the host never applies the rule
 }
@@ -241,7 +240,8 @@ TEST_F(RoomProtocolTest, TopicEndCountsTheSidesAndSendsEveryoneBackToUndecided) 
 
   boss->room->ChangeSubject(boss->ticks);
   boss->Tick();
-  TString result = u"\n" + red + u" - 1\nUndecided - 1\n" + blue + u" - 1\n\n** NEW TOPIC ** ";
+  // The counts of that tick under the positions of the topic that ended.
+  TString result = TopicResultText(red, blue, 1, 1, 3);
   ASSERT_NE(boss->view.Find(result), nullptr);
   EXPECT_EQ(boss->topicIndex, NextTopicIndex(before));
   EXPECT_EQ(boss->room->topicDeadline(), boss->ticks + 300);
@@ -267,7 +267,7 @@ TEST_F(RoomProtocolTest, AHostLeavingLocksItsGuestsAndTheyHearTheOthersGo) {
   TParticipant& a = Join(u"Debater2", u"10.0.0.2");
   TParticipant& b = Join(u"Debater3", u"10.0.0.3");
   ASSERT_TRUE(Until([&] { return a.view.counts.size() == 3 && a.view.counts[2] == 3; }));
-  boss->room->Leave(false);
+  boss->room->Leave(ROOM_BACK_TO_BROWSER);
   boss->room->Exit();
   ASSERT_TRUE(Until([&] { return a.view.locked && b.view.locked; }));
   const TLogLine* notice = a.view.Find(u"due To a bad connection");

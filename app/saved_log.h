@@ -1,0 +1,15 @@
+// The saved discussion log: the bytes of the discussion text and the file
+// they are written to. No gadgets here; the room window asks for the path.
+#pragma once
+
+#include <string>
+
+#include "core/text.h"
+
+// One byte per character when every code is 255 or less, else the bytes
+// FF FE and UTF-16 little-endian. Line breaks stay single LF characters.
+std::string EncodeLog(const TString& text);
+
+// Writes the encoded `text` to `path`, replacing the file; false when it
+// cannot be created or written completely.
+bool SaveLogFile(const char* path, const TString& text);
