@@ -49,8 +49,12 @@ std::vector<Bytes> Traffic() {
   SetSlotString(note, 0, u"MSG");
   SetSlotString(note, 1, u"hello");
   SetSlotInt(note, 2, 1);
-  toHost.peer->MapLocalId(player->_id, hostObject->_id);  // as if the host's object were known
-  SendMessageObject(note, TGNetObject::Create(player->_id, OBJ_SYNCED, guest, toHost.peer));
+  // The guest learns of the host's object, then greets it. (A made-up
+  // replica outside the guest's id map would be refused, and the seeds
+  // would lack a message.)
+  Bytes announce = FrameMsg(OBJ_CREATED, hostObject->_id, {});
+  guest->ReceivePacket(toHost.peer, announce.data(), announce.size());
+  SendMessageObject(note, guest->ObjectsCreated().back());
   CloseReplicatedObject(subject);
   SyncReplication(guest);
   return toHost.Sent();
