@@ -1,15 +1,145 @@
-// The host's protocol logic: ids, the object pass of a synchronisation, and
-// what each received packet or lost peer does to the objects and the relay.
-// The ENet side (listen, connect, polling, closing) is in host_enet.cpp.
+// The host's protocol logic: ids, the object pass of a synchronisation, what
+// each network event, received packet or lost peer does to the objects and
+// the relay, and the order of closing. The network itself is an endpoint.
 #include "replication/host.h"
 
+#include <algorithm>
+
+#include "core/clock.h"
 #include "core/error.h"
+#include "replication/enet_transport.h"
 
-std::shared_ptr<TGNetHost> TGNetHost::Create() { return std::make_shared<TGNetHost>(); }
+namespace {
 
-std::shared_ptr<TGNetHost> TGNetHost::Self() {
+// A flood of packets must not keep one Sync going without end; what is left
+// waits for the next Sync.
+constexpr size_t kMaxEventsPerSync = 1u << 17;
+// How long Close waits for its last packets to be acknowledged. A receiver
+// drops packets that it reads together with the disconnect, and an
+// application syncs about once a second; the acknowledgement comes from the
+// same service pass that hands the packet to the receiver, so once it is
+// here the packet is safe.
+constexpr int32_t kCloseDrainMs = 2500;
+// Longest pause of that wait; incoming traffic ends it earlier.
+constexpr int32_t kPollMs = 5;
+
+// Id 0 names nothing, and a sender announces an id again only after closing
+// it: either would leave a replica that no later message reaches.
+std::optional<TDropReason> CreationRefusal(const TGNetPeer& sender, int32_t remoteId,
+                                           int32_t freeId) {
+  if (remoteId == 0) return TDropReason::CreationOfIdZero;
+  if (sender.LocalId(remoteId) != 0) return TDropReason::RepeatedCreation;
+  if (freeId == 0) return TDropReason::NoFreeId;
+  return std::nullopt;
+}
+
+}  // namespace
+
+TGNetHostRef TGNetHost::Create() { return std::make_shared<TGNetHost>(); }
+
+TGNetHost::~TGNetHost() { Close(); }
+
+TGNetHostRef TGNetHost::Self() {
   return std::static_pointer_cast<TGNetHost>(shared_from_this());
 }
+
+// --- The network ---------------------------------------------------------
+
+bool TGNetHost::CanOpen(int port) const {
+  return !_endpoint && !_isClosed && port >= 0 && port <= 65535;
+}
+
+bool TGNetHost::UseEndpoint(std::unique_ptr<TNetEndpoint> endpoint) {
+  if (!endpoint || _endpoint || _isClosed) return false;
+  _endpoint = std::move(endpoint);
+  return true;
+}
+
+int TGNetHost::Listen(int port) {
+  if (!CanOpen(port)) return 0;
+  return UseEndpoint(ListenENet(port)) ? 1 : 0;
+}
+
+int TGNetHost::Connect(uint32_t ip, int port, int32_t timeoutMs) {
+  if (!CanOpen(port)) return 0;
+  TENetConnection connection = ConnectENet(ip, port, timeoutMs);
+  if (!UseEndpoint(std::move(connection.endpoint))) return 0;
+  AddPeer(std::move(connection.server));
+  return 1;
+}
+
+int TGNetHost::LocalPort() const { return _endpoint ? _endpoint->Port() : 0; }
+
+void TGNetHost::PollNetwork() {
+  if (_endpoint) _endpoint->Poll();
+}
+
+size_t TGNetHost::PendingEvents() const { return _endpoint ? _endpoint->Pending() : 0; }
+
+void TGNetHost::Sync() {
+  _created.clear();
+  _modified.clear();
+  _closed.clear();
+  _messages.clear();
+  SyncObjects();
+  for (size_t handled = 0; handled < kMaxEventsPerSync && _endpoint; ++handled) {
+    TNetEvent event;
+    if (!_endpoint->Next(event)) return;
+    HandleEvent(event);
+  }
+}
+
+TGNetPeerRef TGNetHost::FindPeer(const void* connection) const {
+  for (const auto& peer : _peers)
+    if (peer->Connection().handle == connection) return peer;
+  return nullptr;
+}
+
+void TGNetHost::HandleEvent(TNetEvent& event) {
+  switch (event.kind) {
+    case TNetEvent::TKind::Connected: AddPeer(std::move(event.link)); return;
+    case TNetEvent::TKind::Disconnected:
+      if (TGNetPeerRef peer = FindPeer(event.connection.handle)) DropPeer(peer);
+      return;
+    case TNetEvent::TKind::Received: {
+      TGNetPeerRef peer = FindPeer(event.connection.handle);
+      if (!peer || peer->Connection().serial != event.connection.serial) {
+        _drops.Add(TDropReason::StaleConnection);
+        return;
+      }
+      ReceivePacket(peer, event.packet->Data(), event.packet->Size());
+      return;
+    }
+    case TNetEvent::TKind::Failed: break;
+  }
+  throw TRuntimeError("GNet error");
+}
+
+void TGNetHost::AwaitAcknowledgements() {
+  int32_t deadline = MilliSecs() + kCloseDrainMs;
+  for (int32_t now = MilliSecs(); !ClockReached(now, deadline); now = MilliSecs()) {
+    bool sending = std::any_of(_peers.begin(), _peers.end(),
+                               [](const TGNetPeerRef& peer) { return peer->IsSending(); });
+    if (!sending) return;
+    _endpoint->Poll();
+    _drops.Add(TDropReason::ArrivedWhileClosing, static_cast<int64_t>(_endpoint->DropPending()));
+    _endpoint->Wait(std::min(deadline - now, kPollMs));
+  }
+}
+
+void TGNetHost::Close() {
+  if (_isClosed) return;
+  _isClosed = true;
+  if (_endpoint) AwaitAcknowledgements();
+  for (const auto& peer : _peers) peer->Close();
+  _peers.clear();
+  if (!_endpoint) return;
+  _drops.Add(TDropReason::ArrivedWhileClosing, static_cast<int64_t>(_endpoint->DropPending()));
+  _endpoint->Flush();  // the disconnect requests leave now
+  _endpoint.reset();
+}
+
+// --- Ids and local objects -----------------------------------------------
 
 int32_t TGNetHost::FreeId() const {
   for (int32_t id = 1; id <= GNET_MAX_ID; ++id)
@@ -21,6 +151,11 @@ int32_t TGNetHost::AllocId() const {
   int32_t id = FreeId();
   if (id == 0) throw TRuntimeError("Out of GNet object IDs");
   return id;
+}
+
+TGNetObjectRef TGNetHost::ObjectWithId(int32_t id) const {
+  if (id < 0 || id > GNET_MAX_ID) return nullptr;
+  return _idMap[id];
 }
 
 void TGNetHost::MapObject(const TGNetObjectRef& obj) { _idMap[obj->_id] = obj; }
@@ -42,42 +177,40 @@ TGNetObjectRef TGNetHost::CreateMessage() {
   return TGNetObject::Create(0, OBJ_MESSAGE, Self(), nullptr);
 }
 
+// --- Sending --------------------------------------------------------------
+
+void TGNetHost::Count(std::optional<TDropReason> reason) {
+  if (reason) _drops.Add(*reason);
+}
+
 void TGNetHost::SendGNetMessage(const TGNetObject& msg, const TGNetObject& toObject) {
   // A process never delivers a message to its own objects.
   if (toObject.IsLocal()) return;
   // A replica whose close arrived gave up its id, which may already name a
   // newer replica: the message would reach that one instead.
-  std::shared_ptr<TGNetHost> owner = toObject._host.lock();
-  if (!owner || owner->_idMap[toObject._id & GNET_MAX_ID].get() != &toObject) return;
-  toObject._peer->SendMsg(msg.MessageMsg(toObject._id));
+  TGNetHostRef owner = toObject._host.lock();
+  if (!owner || owner->ObjectWithId(toObject._id & GNET_MAX_ID).get() != &toObject) return;
+  owner->Count(toObject._peer->SendMsg(msg.MessageMsg(toObject._id)));
 }
 
 void TGNetHost::BroadCast(const TGNetMsg& msg, const TGNetPeer* exceptPeer) {
-  bool anyone = false;
-  for (const auto& peer : _peers) anyone = anyone || peer.get() != exceptPeer;
-  if (!anyone) return;
+  auto first = std::find_if(_peers.begin(), _peers.end(),
+                            [&](const TGNetPeerRef& peer) { return peer.get() != exceptPeer; });
+  if (first == _peers.end()) return;
   if (msg.state == OBJ_MESSAGE) {  // ids differ per receiver
     for (const auto& peer : _peers)
-      if (peer.get() != exceptPeer) peer->SendMsg(msg);
+      if (peer.get() != exceptPeer) Count(peer->SendMsg(msg));
     return;
   }
-  // Framed once; ENet counts the references of the peers that queued it.
-  ENetPacket* packet =
-      enet_packet_create(nullptr, GNET_HEADER_SIZE + msg.data.size(), ENET_PACKET_FLAG_RELIABLE);
-  if (!packet) throw TRuntimeError("ENet errror");
-  FrameMsg(msg.state, msg.id, msg.data, packet->data);
-  try {
-    for (const auto& peer : _peers)
-      if (peer.get() != exceptPeer) peer->SendPacket(packet);
-  } catch (...) {
-    if (packet->referenceCount == 0) enet_packet_destroy(packet);
-    throw;
-  }
-  if (packet->referenceCount == 0) enet_packet_destroy(packet);
+  // Framed once and shared by every receiver.
+  std::unique_ptr<TLinkPacket> packet = (*first)->NewPacket(GNET_HEADER_SIZE + msg.data.size());
+  FrameMsg(msg.state, msg.id, msg.data, packet->Data());
+  for (const auto& peer : _peers)
+    if (peer.get() != exceptPeer) Count(peer->SendPacket(*packet));
 }
 
-TGNetPeerRef TGNetHost::AddPeer(ENetPeer* enetPeer, uint32_t connectID) {
-  auto peer = TGNetPeer::Create(enetPeer, connectID);
+TGNetPeerRef TGNetHost::AddPeer(std::unique_ptr<TPeerLink> link) {
+  auto peer = TGNetPeer::Create(std::move(link));
   _peers.push_back(peer);
   for (const auto& obj : _objects) {
     // A local object still in state 1 reaches every peer at the next sync; a
@@ -88,8 +221,11 @@ TGNetPeerRef TGNetHost::AddPeer(ENetPeer* enetPeer, uint32_t connectID) {
     if (!announce) continue;
     // A replica that grew past one message through several updates is the
     // owner's doing; it is not announced rather than failing this sync.
-    if (!obj->IsLocal() && PackedSize(obj->_slots.data(), GNET_ALL_SLOTS) > GNET_MAX_DATA) continue;
-    peer->SendMsg(obj->CreatedMsg());
+    if (!obj->IsLocal() && PackedSize(obj->_slots.data(), GNET_ALL_SLOTS) > GNET_MAX_DATA) {
+      _drops.Add(TDropReason::OversizedReplica);
+      continue;
+    }
+    Count(peer->SendMsg(obj->CreatedMsg()));
   }
   return peer;
 }
@@ -120,10 +256,13 @@ void TGNetHost::SyncObjects() {
   _objects.resize(keep);
 }
 
+// --- Receiving --------------------------------------------------------------
+
 void TGNetHost::ReceivePacket(const TGNetPeerRef& peer, const uint8_t* bytes, size_t size) {
   TGNetMsg msg;
-  if (peer->RecvMsg(bytes, size, msg) != TPacketVerdict::Ok) {
-    ++_droppedPackets;
+  TPacketVerdict verdict = peer->RecvMsg(bytes, size, msg);
+  if (verdict != TPacketVerdict::Ok) {
+    _drops.Add(DropReasonOf(verdict));
     return;
   }
   switch (msg.state) {
@@ -136,11 +275,11 @@ void TGNetHost::ReceivePacket(const TGNetPeerRef& peer, const uint8_t* bytes, si
 void TGNetHost::ReceiveMessage(const TGNetMsg& msg) {
   const TGNetObjectRef& addressee = _idMap[msg.id];
   if (!addressee) {
-    ++_ignoredPackets;
+    _drops.Add(TDropReason::AbsentAddressee);
     return;
   }
   if (!addressee->IsLocal()) {
-    addressee->_peer->SendMsg(msg);  // on to the owner, in its numbering
+    Count(addressee->_peer->SendMsg(msg));  // on to the owner, in its numbering
     return;
   }
   auto received = TGNetObject::Create(msg.id, OBJ_MESSAGE, Self(), nullptr);
@@ -150,11 +289,9 @@ void TGNetHost::ReceiveMessage(const TGNetMsg& msg) {
 
 void TGNetHost::ReceiveCreated(const TGNetPeerRef& peer, TGNetMsg& msg) {
   int32_t remoteId = msg.id;
-  // Id 0 names nothing, and a sender announces an id again only after
-  // closing it: either would leave a replica that no later message reaches.
   int32_t id = FreeId();
-  if (remoteId == 0 || peer->_remoteToLocal[remoteId] != 0 || id == 0) {
-    ++_droppedPackets;
+  if (std::optional<TDropReason> refusal = CreationRefusal(*peer, remoteId, id)) {
+    _drops.Add(*refusal);
     return;
   }
   auto obj = TGNetObject::Create(id, OBJ_CREATED, Self(), peer);
@@ -170,7 +307,8 @@ void TGNetHost::ReceiveCreated(const TGNetPeerRef& peer, TGNetMsg& msg) {
 void TGNetHost::ReceiveUpdate(const TGNetPeerRef& peer, TGNetMsg& msg) {
   TGNetObjectRef obj = _idMap[msg.id];
   if (!obj || obj->_peer != peer) {
-    ++_ignoredPackets;
+    _drops.Add(msg.state == OBJ_MODIFIED ? TDropReason::UpdateOfUnmappedId
+                                         : TDropReason::CloseOfUnmappedId);
     return;
   }
   if (msg.state == OBJ_MODIFIED) {
@@ -183,6 +321,8 @@ void TGNetHost::ReceiveUpdate(const TGNetPeerRef& peer, TGNetMsg& msg) {
   BroadCast(msg, peer.get());
   obj->Update(msg);
 }
+
+// --- Losing a peer ------------------------------------------------------------
 
 void TGNetHost::CloseOwnedObject(const TGNetPeerRef& peer, const TGNetObjectRef& obj,
                                  bool listed) {
@@ -202,16 +342,12 @@ void TGNetHost::DropPeer(const TGNetPeerRef& peer) {
   }
   // Replicas that only this process closed left the list but not the map;
   // the other processes still hold them.
-  for (int32_t id = 1; id <= GNET_MAX_ID && peer->_mappedIds > 0; ++id) {
-    if (peer->_localToRemote[id] == 0) continue;
+  for (int32_t id = 1; id <= GNET_MAX_ID && peer->MappedIds() > 0; ++id) {
+    if (peer->RemoteId(id) == 0) continue;
     const TGNetObjectRef& entry = _idMap[id];
     if (entry && entry->_peer == peer) CloseOwnedObject(peer, TGNetObjectRef(entry), false);
   }
-  for (auto it = _peers.begin(); it != _peers.end(); ++it) {
-    if (*it == peer) {
-      _peers.erase(it);
-      break;
-    }
-  }
+  auto it = std::find(_peers.begin(), _peers.end(), peer);
+  if (it != _peers.end()) _peers.erase(it);
   peer->Detach();
 }

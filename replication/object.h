@@ -30,6 +30,8 @@ enum : int32_t {
 
 class TGNetHost;
 class TGNetPeer;
+using TGNetHostRef = std::shared_ptr<TGNetHost>;
+using TGNetPeerRef = std::shared_ptr<TGNetPeer>;
 
 class TGNetObject : public TObject {
  public:

@@ -1,28 +1,23 @@
-#include "core/error.h"
-#include "replication/host.h"
+#include "replication/peer.h"
 
-std::shared_ptr<TGNetPeer> TGNetPeer::Create(ENetPeer* enetPeer, uint32_t connectID) {
+TGNetPeerRef TGNetPeer::Create(std::unique_ptr<TPeerLink> link) {
   auto peer = std::make_shared<TGNetPeer>();
-  peer->_enetPeer = enetPeer;
-  peer->_connectID = connectID;
+  peer->_link = std::move(link);
   return peer;
 }
 
-bool TGNetPeer::IsConnected() const {
-  return _enetPeer && _enetPeer->state == ENET_PEER_STATE_CONNECTED &&
-         _enetPeer->connectID == _connectID;
-}
-
-bool TGNetPeer::IsSending() const {
-  return IsConnected() && !(enet_list_empty(&_enetPeer->outgoingCommands) &&
-                            enet_list_empty(&_enetPeer->sentReliableCommands));
-}
-
 void TGNetPeer::Close() {
-  // A handle that ENet already gave to another connection is not ours to end.
-  if (_enetPeer && _enetPeer->connectID == _connectID) enet_peer_disconnect(_enetPeer, 0);
+  if (_link) _link->Disconnect();
   Detach();
 }
+
+void TGNetPeer::Detach() { _link.reset(); }
+
+TConnectionId TGNetPeer::Connection() const { return _link ? _link->Connection() : TConnectionId{}; }
+
+bool TGNetPeer::IsConnected() const { return _link && _link->IsConnected(); }
+
+bool TGNetPeer::IsSending() const { return IsConnected() && _link->IsSending(); }
 
 void TGNetPeer::MapLocalId(int32_t localId, int32_t remoteId) {
   int32_t& entry = _localToRemote[localId & GNET_MAX_ID];
@@ -45,35 +40,28 @@ TPacketVerdict TGNetPeer::RecvMsg(const uint8_t* bytes, size_t size, TGNetMsg& m
   return verdict;
 }
 
-void TGNetPeer::SendMsg(const TGNetMsg& msg) {
+std::optional<TDropReason> TGNetPeer::SendMsg(const TGNetMsg& msg) {
   int32_t id = msg.id;
   if (msg.state == OBJ_MESSAGE) {
-    id = _localToRemote[msg.id & GNET_MAX_ID];
-    if (id == 0) return;  // the receiver has no name for the addressee
+    id = RemoteId(msg.id);
+    if (id == 0) return TDropReason::UnnamedAddressee;
   }
-  ENetPacket* packet =
-      enet_packet_create(nullptr, GNET_HEADER_SIZE + msg.data.size(), ENET_PACKET_FLAG_RELIABLE);
-  if (!packet) throw TRuntimeError("ENet errror");
-  FrameMsg(msg.state, id, msg.data, packet->data);
-  try {
-    SendPacket(packet);
-  } catch (...) {
-    enet_packet_destroy(packet);
-    throw;
-  }
-  if (packet->referenceCount == 0) enet_packet_destroy(packet);
+  if (!IsConnected()) return TDropReason::SendToDepartingPeer;
+  std::unique_ptr<TLinkPacket> packet = _link->NewPacket(GNET_HEADER_SIZE + msg.data.size());
+  FrameMsg(msg.state, id, msg.data, packet->Data());
+  _link->Send(*packet);
+  return std::nullopt;
 }
 
-void TGNetPeer::SendPacket(ENetPacket* packet) {
-  if (!_enetPeer) {
-    if (!_detached) _sent.emplace_back(packet->data, packet->data + packet->dataLength);
-    return;
-  }
+std::unique_ptr<TLinkPacket> TGNetPeer::NewPacket(size_t size) {
+  if (_link) return _link->NewPacket(size);
+  return std::make_unique<TBytesPacket>(size);
+}
+
+std::optional<TDropReason> TGNetPeer::SendPacket(TLinkPacket& packet) {
   // The remote end is going (or gone): its disconnect event is on its way
   // and will close its objects; what we meant to tell it no longer matters.
-  if (!IsConnected()) {
-    ++_skippedSends;
-    return;
-  }
-  if (enet_peer_send(_enetPeer, 0, packet) < 0) throw TRuntimeError("ENet errror");
+  if (!IsConnected()) return TDropReason::SendToDepartingPeer;
+  _link->Send(packet);
+  return std::nullopt;
 }

@@ -3,10 +3,9 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
-#include <cstdlib>
-#include <mutex>
-
 #include "core/error.h"
+#include "replication/enet_transport.h"
+#include "replication/host.h"
 
 namespace {
 
@@ -18,12 +17,7 @@ T& Checked(const std::shared_ptr<T>& pointer) {
 
 }  // namespace
 
-void InitReplication() {
-  static std::once_flag started;
-  std::call_once(started, [] {
-    if (enet_initialize() == 0) std::atexit(enet_deinitialize);
-  });
-}
+void InitReplication() { StartENet(); }
 
 TGNetHostRef NewReplicationHost() {
   InitReplication();
@@ -87,8 +81,8 @@ void SendMessageObject(const TGNetObjectRef& msg, const TGNetObjectRef& toObject
 TGNetObjectRef MessageAddressee(const TGNetObjectRef& msg) {
   TGNetObject& checked = Checked(msg);
   TGNetHostRef host = checked._host.lock();
-  if (!host || checked._id <= 0 || checked._id > GNET_MAX_ID) return nullptr;
-  return host->_idMap[checked._id];
+  if (!host || checked._id <= 0) return nullptr;
+  return host->ObjectWithId(checked._id);
 }
 
 int ObjectState(const TGNetObjectRef& obj) { return Checked(obj).State(); }
@@ -115,3 +109,7 @@ void SetObjectTarget(const TGNetObjectRef& obj, const TObjectRef& target) {
 }
 TObjectRef GetObjectTarget(const TGNetObjectRef& obj) { return Checked(obj)._target; }
 void CloseReplicatedObject(const TGNetObjectRef& obj) { Checked(obj).Close(); }
+
+int64_t DropCount(const TGNetHostRef& host, TDropReason reason) {
+  return Checked(host).Drops().Count(reason);
+}

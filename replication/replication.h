@@ -9,8 +9,10 @@
 // ReceivedMessages; at the end CloseReplicationHost.
 //
 // Main thread only. Errors of local use raise TRuntimeError with a fixed
-// text; nothing a peer sends raises. Every object argument must be non-null
-// ("Null GNet object" otherwise).
+// text; nothing a peer sends raises: what breaks a rule is dropped and
+// counted (DropCount). Every object argument must be non-null ("Null GNet
+// object" otherwise). The host itself (replication/host.h) stays behind
+// these functions.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +20,12 @@
 #include <vector>
 
 #include "core/object.h"
-#include "replication/host.h"
+#include "replication/drops.h"
 #include "replication/object.h"
 #include "replication/slot.h"
 
-// Starts ENet once per process (its shutdown is registered with atexit).
-// NewReplicationHost calls it; calling it earlier at start-up is harmless.
+// Starts the network once per process (its shutdown is registered with
+// atexit). NewReplicationHost calls it; calling it earlier is harmless.
 void InitReplication();
 
 TGNetHostRef NewReplicationHost();
@@ -71,6 +73,9 @@ void SetObjectTarget(const TGNetObjectRef& obj, const TObjectRef& target);
 TObjectRef GetObjectTarget(const TGNetObjectRef& obj);
 // Raises "Illegal object state" on a message object or a dead object.
 void CloseReplicatedObject(const TGNetObjectRef& obj);
+
+// How many packets `host` dropped, or left unsent, for `reason` so far.
+int64_t DropCount(const TGNetHostRef& host, TDropReason reason);
 
 // The first IPv4 address of `address` (most significant byte first), or
 // false when it has none.

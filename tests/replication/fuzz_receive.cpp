@@ -4,8 +4,9 @@
 // Each packet is checked and unpacked on its own (whatever is accepted must
 // pack back to its canonical form, whatever is refused must fail to unpack
 // the same way), then handed to a host as if it came from one of two peers.
-// Control bit 0 picks the peer; bit 6 drops that peer afterwards (the
-// disconnection steps) and puts a fresh one in its place; bit 7 syncs.
+// A refused packet must be counted under the reason of its verdict. Control
+// bit 0 picks the peer; bit 6 drops that peer afterwards (the disconnection
+// steps) and puts a fresh one in its place; bit 7 syncs.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +15,9 @@
 
 #include "core/error.h"
 #include "replication/replication.h"
+#include "tests/replication/memory_transport.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "replication fuzz: %s\n", what);
@@ -89,18 +89,18 @@ std::string UnpackError(const Bytes& data) {
   return "";
 }
 
-void CheckAlone(const uint8_t* bytes, size_t size) {
+TPacketVerdict CheckAlone(const uint8_t* bytes, size_t size) {
   TGNetMsg msg;
   TPacketVerdict verdict = DecodePacket(bytes, size, msg);
   if (size < 2 || size > 2 + GNET_MAX_DATA) {
     if (verdict == TPacketVerdict::Ok) Fail("accepted a packet of impossible length");
-    return;
+    return verdict;
   }
   Bytes data(bytes + 2, bytes + size);
   std::string error = UnpackError(data);
   if (verdict == TPacketVerdict::InvalidSlotType && error != "Invalid GNet data type") Fail("type verdicts differ");
   if (verdict == TPacketVerdict::Truncated && error != "Corrupt GNet message") Fail("length verdicts differ");
-  if (verdict != TPacketVerdict::Ok) return;
+  if (verdict != TPacketVerdict::Ok) return verdict;
   if (!error.empty()) Fail("accepted data does not unpack");
   uint8_t header[2];
   WriteHeader(msg.state, msg.id, header);
@@ -115,17 +115,18 @@ void CheckAlone(const uint8_t* bytes, size_t size) {
     // Halves grow into singles: only then may the canonical form not fit.
     if (expected.size() <= GNET_MAX_DATA) Fail("accepted data fails to pack");
   }
+  return verdict;
 }
 
 void CheckHost(const TGNetHost& host) {
   for (int32_t id = 0; id < GNET_ID_COUNT; ++id) {
-    const auto& obj = host._idMap[id];
+    TGNetObjectRef obj = host.ObjectWithId(id);
     if (obj && (id == 0 || obj->_id != id)) Fail("id map entry under a wrong id");
   }
-  for (const auto& peer : host._peers) {
+  for (const auto& peer : host.Peers()) {
     int32_t mapped = 0;
-    for (int32_t remote : peer->_localToRemote) mapped += remote != 0;
-    if (mapped != peer->_mappedIds) Fail("mapped id count is off");
+    for (int32_t id = 0; id < GNET_ID_COUNT; ++id) mapped += peer->RemoteId(id) != 0;
+    if (mapped != peer->MappedIds()) Fail("mapped id count is off");
   }
 }
 
@@ -135,29 +136,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto host = TGNetHost::Create();
   auto own = host->CreateObject();  // an addressee for messages
   own->SetString(0, u"HOST");
-  TGNetPeerRef peers[2] = {host->AddPeer(nullptr), host->AddPeer(nullptr)};
+  TRecordedPeer peers[2] = {AddRecordedPeer(*host), AddRecordedPeer(*host)};
   size_t pos = 0;
   while (size - pos >= 3) {
     uint8_t control = data[pos];
     size_t length = std::min<size_t>(Big(data + pos + 1, 2), size - pos - 3);
     const uint8_t* packet = data + pos + 3;
     pos += 3 + length;
-    CheckAlone(packet, length);
-    TGNetPeerRef& from = peers[control & 1];
-    TGNetPeerRef& other = peers[~control & 1];
-    size_t before = other->_sent.size();
-    host->ReceivePacket(from, packet, length);
+    TPacketVerdict verdict = CheckAlone(packet, length);
+    TRecordedPeer& from = peers[control & 1];
+    TRecordedPeer& other = peers[~control & 1];
+    size_t before = other.Sent().size();
+    int64_t refused = verdict == TPacketVerdict::Ok ? 0 : host->Drops().Count(DropReasonOf(verdict));
+    host->ReceivePacket(from.peer, packet, length);
+    if (verdict != TPacketVerdict::Ok && host->Drops().Count(DropReasonOf(verdict)) != refused + 1)
+      Fail("a refused packet was not counted under its reason");
     // Relayed slots travel exactly as they came.
-    if (other->_sent.size() > before) {
-      const Bytes& relayed = other->_sent.back();
+    if (other.Sent().size() > before) {
+      const Bytes& relayed = other.Sent().back();
       if (!std::equal(relayed.begin() + 2, relayed.end(), packet + 2, packet + length)) Fail("relay changed the slots");
     }
     if (control & 0x40) {
-      host->DropPeer(from);
-      from = host->AddPeer(nullptr);
+      host->DropPeer(from.peer);
+      from = AddRecordedPeer(*host);
     }
     if (control & 0x80) host->Sync();
-    for (auto& peer : peers) peer->_sent.clear();
+    for (auto& peer : peers) peer.record->sent.clear();
   }
   CheckHost(*host);
   return 0;

@@ -1,14 +1,13 @@
 // Writes seed inputs for replication_fuzz: packets exactly as the layer
-// sends them (recorded by peers that have no network under them), wrapped in
-// the fuzz input's records. Usage: replication_fuzz_seeds <directory>
+// sends them (recorded by in-memory links), wrapped in the fuzz input's
+// records. Usage: replication_fuzz_seeds <directory>
 #include <cstdio>
 #include <string>
 
 #include "replication/replication.h"
+#include "tests/replication/memory_transport.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 void Record(Bytes& out, uint8_t control, const Bytes& packet) {
   out.push_back(control);
@@ -27,7 +26,7 @@ bool Write(const std::string& path, const Bytes& bytes) {
 // Everything a guest sends in a short visit, and what a host relays.
 std::vector<Bytes> Traffic() {
   auto guest = NewReplicationHost();
-  auto toHost = guest->AddPeer(nullptr);
+  TRecordedPeer toHost = AddRecordedPeer(*guest);
   auto player = NewReplicatedObject(guest);
   SetSlotString(player, 0, u"GUEST");
   SetSlotString(player, 1, u"ann");
@@ -44,17 +43,21 @@ std::vector<Bytes> Traffic() {
   // The host numbers its replicas after its own object, id 1.
   auto host = NewReplicationHost();
   auto hostObject = NewReplicatedObject(host);
-  auto fromGuest = host->AddPeer(nullptr);
-  for (const auto& packet : toHost->_sent) host->ReceivePacket(fromGuest, packet.data(), packet.size());
+  TRecordedPeer fromGuest = AddRecordedPeer(*host);
+  for (const auto& packet : toHost.Sent()) host->ReceivePacket(fromGuest.peer, packet.data(), packet.size());
   auto note = NewMessageObject(guest);
   SetSlotString(note, 0, u"MSG");
   SetSlotString(note, 1, u"hello");
   SetSlotInt(note, 2, 1);
-  toHost->MapLocalId(player->_id, hostObject->_id);  // as if the host's object were known
-  SendMessageObject(note, TGNetObject::Create(player->_id, OBJ_SYNCED, guest, toHost));
+  // The guest learns of the host's object, then greets it. (A made-up
+  // replica outside the guest's id map would be refused, and the seeds
+  // would lack a message.)
+  Bytes announce = FrameMsg(OBJ_CREATED, hostObject->_id, {});
+  guest->ReceivePacket(toHost.peer, announce.data(), announce.size());
+  SendMessageObject(note, guest->ObjectsCreated().back());
   CloseReplicatedObject(subject);
   SyncReplication(guest);
-  return toHost->_sent;
+  return toHost.Sent();
 }
 
 }  // namespace

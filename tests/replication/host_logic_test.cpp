@@ -1,29 +1,31 @@
-// The host's relay and id bookkeeping, driven without a network: peers made
-// without an ENet handle keep the packets they would have sent.
+// The host's relay, id bookkeeping and drop rules, driven over the in-memory
+// transport: recording links under its peers, scripted network events.
 #include <gtest/gtest.h>
 
 #include "core/error.h"
 #include "replication/replication.h"
+#include "tests/replication/memory_transport.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 class HostLogic : public testing::Test {
  protected:
   void SetUp() override {
     host = NewReplicationHost();
-    a = host->AddPeer(nullptr);
-    b = host->AddPeer(nullptr);
+    a = AddRecordedPeer(*host);
+    b = AddRecordedPeer(*host);
   }
-  void Feed(const TGNetPeerRef& from, int32_t state, int32_t id, Bytes data = {}) {
-    Bytes packet = FrameMsg(state, id, data);
-    host->ReceivePacket(from, packet.data(), packet.size());
+  void Feed(const TRecordedPeer& from, int32_t state, int32_t id, Bytes data = {}) {
+    FeedRaw(from, FrameMsg(state, id, data));
   }
+  void FeedRaw(const TRecordedPeer& from, const Bytes& packet) {
+    host->ReceivePacket(from.peer, packet.data(), packet.size());
+  }
+  int64_t Dropped(TDropReason reason) const { return DropCount(host, reason); }
   static Bytes Sent(int32_t state, int32_t id, Bytes data = {}) { return FrameMsg(state, id, data); }
 
   TGNetHostRef host;
-  TGNetPeerRef a, b;
+  TRecordedPeer a, b;
 };
 
 }  // namespace
@@ -38,15 +40,27 @@ TEST_F(HostLogic, RelaysCreationUpdateAndCloseWithIdsInItsOwnNumbering) {
   EXPECT_EQ(GetSlotString(replica, 0), u"x");
   Feed(a, OBJ_MODIFIED, 7, {0x81, 0x02});
   Feed(a, OBJ_CLOSED, 7);
-  EXPECT_EQ(b->_sent, (std::vector<Bytes>{Sent(1, 2, {0x60, 0x00, 0x01, 0x78}), Sent(2, 2, {0x81, 0x02}),
+  EXPECT_EQ(b.Sent(), (std::vector<Bytes>{Sent(1, 2, {0x60, 0x00, 0x01, 0x78}), Sent(2, 2, {0x81, 0x02}),
                                          Sent(3, 2)}));
-  EXPECT_TRUE(a->_sent.empty());
+  EXPECT_TRUE(a.Sent().empty());
   EXPECT_EQ(replica->State(), OBJ_CLOSED);
   EXPECT_EQ(host->ObjectsModified().size(), 1u);
   EXPECT_EQ(host->ObjectsClosed().size(), 1u);
-  EXPECT_EQ(host->_idMap[2], nullptr);
-  EXPECT_EQ(a->_remoteToLocal[7], 0);
+  EXPECT_EQ(host->ObjectWithId(2), nullptr);
+  EXPECT_EQ(a.peer->LocalId(7), 0);
   EXPECT_EQ(local->State(), OBJ_CREATED);
+  EXPECT_EQ(host->Drops().Total(), 0);
+}
+
+TEST_F(HostLogic, ABroadcastIsFramedOnceForEveryReceiver) {
+  auto c = AddRecordedPeer(*host);
+  auto obj = NewReplicatedObject(host);
+  SetSlotInt(obj, 0, 1);
+  SyncReplication(host);
+  ASSERT_EQ(a.Sent(), std::vector<Bytes>{Sent(1, 1, {0x80, 0x01})});
+  EXPECT_EQ(b.Sent(), a.Sent());
+  EXPECT_EQ(c.Sent(), a.Sent());
+  EXPECT_EQ(a.record->packetsMade + b.record->packetsMade + c.record->packetsMade, 1);
 }
 
 TEST_F(HostLogic, UpdatesAndClosesForIdsTheSenderDoesNotMapAreIgnored) {
@@ -55,41 +69,43 @@ TEST_F(HostLogic, UpdatesAndClosesForIdsTheSenderDoesNotMapAreIgnored) {
   Feed(a, OBJ_MODIFIED, 1, {0x80, 0x63});          // would hit `local`
   Feed(a, OBJ_MODIFIED, 2, {0x80, 0x63});          // would hit b's replica
   Feed(a, OBJ_CLOSED, 2);
-  EXPECT_EQ(host->_ignoredPackets, 3);
-  EXPECT_EQ(GetSlotInt(host->_idMap[2], 0), 5);
-  EXPECT_EQ(host->_idMap[2]->State(), OBJ_CREATED);
+  EXPECT_EQ(Dropped(TDropReason::UpdateOfUnmappedId), 2);
+  EXPECT_EQ(Dropped(TDropReason::CloseOfUnmappedId), 1);
+  EXPECT_EQ(GetSlotInt(host->ObjectWithId(2), 0), 5);
+  EXPECT_EQ(host->ObjectWithId(2)->State(), OBJ_CREATED);
   EXPECT_EQ(local->_modified, 0u);
-  EXPECT_EQ(b->_sent.size(), 0u);
-  EXPECT_EQ(a->_sent.size(), 1u);  // only the relayed creation
+  EXPECT_EQ(b.Sent().size(), 0u);
+  EXPECT_EQ(a.Sent().size(), 1u);  // only the relayed creation
 }
 
 TEST_F(HostLogic, ALostPeerClosesOnlyObjectsThatStillHoldTheirIds) {
   // Regression: a close that arrived earlier in the same sync freed the id for
   // another peer's creation; the disconnection must not unmap or close that.
-  auto c = host->AddPeer(nullptr);
+  auto c = AddRecordedPeer(*host);
   Feed(a, OBJ_CREATED, 4);  // id 1
   Feed(a, OBJ_CREATED, 5);  // id 2
   Feed(a, OBJ_CLOSED, 4);   // frees id 1
   Feed(b, OBJ_CREATED, 9);  // takes id 1
-  host->DropPeer(a);
-  ASSERT_NE(host->_idMap[1], nullptr);
-  EXPECT_EQ(host->_idMap[1]->_peer, b);
-  EXPECT_EQ(host->_idMap[2], nullptr);
+  host->DropPeer(a.peer);
+  ASSERT_NE(host->ObjectWithId(1), nullptr);
+  EXPECT_EQ(host->ObjectWithId(1)->_peer, b.peer);
+  EXPECT_EQ(host->ObjectWithId(2), nullptr);
   EXPECT_EQ(host->ObjectsClosed().size(), 2u);  // each of a's objects once
-  EXPECT_EQ(c->_sent, (std::vector<Bytes>{Sent(1, 1), Sent(1, 2), Sent(3, 1), Sent(1, 1), Sent(3, 2)}));
+  EXPECT_EQ(c.Sent(), (std::vector<Bytes>{Sent(1, 1), Sent(1, 2), Sent(3, 1), Sent(1, 1), Sent(3, 2)}));
   EXPECT_EQ(host->Peers().size(), 2u);
+  EXPECT_FALSE(a.record->disconnectRequested);  // the transport ended it already
 }
 
 TEST_F(HostLogic, ALostPeerAlsoClosesReplicasOnlyThisProcessClosed) {
   // Regression: such replicas kept their ids forever and lived on at the other guests.
   Feed(a, OBJ_CREATED, 4);
-  CloseReplicatedObject(host->_idMap[1]);
+  CloseReplicatedObject(host->ObjectWithId(1));
   SyncReplication(host);
   EXPECT_TRUE(ReplicatedObjects(host, OBJ_ALL).empty());
   Feed(a, OBJ_MODIFIED, 4, {0x80, 0x01});  // still reaches it
-  host->DropPeer(a);
-  EXPECT_EQ(b->_sent.back(), Sent(3, 1));
-  EXPECT_EQ(host->_idMap[1], nullptr);
+  host->DropPeer(a.peer);
+  EXPECT_EQ(b.Sent().back(), Sent(3, 1));
+  EXPECT_EQ(host->ObjectWithId(1), nullptr);
 }
 
 TEST_F(HostLogic, MessagesGoToTheOwnerOfTheirAddressee) {
@@ -103,15 +119,15 @@ TEST_F(HostLogic, MessagesGoToTheOwnerOfTheirAddressee) {
   EXPECT_EQ(ObjectState(msg), OBJ_MESSAGE);
   EXPECT_EQ(MessageAddressee(msg), mine);
   EXPECT_EQ(GetSlotString(msg, 0), u"hi");
-  EXPECT_EQ(a->_sent, (std::vector<Bytes>{Sent(5, 7, {0x80, 0x01})}));
-  EXPECT_EQ(host->_ignoredPackets, 1);
+  EXPECT_EQ(a.Sent(), (std::vector<Bytes>{Sent(5, 7, {0x80, 0x01})}));
+  EXPECT_EQ(Dropped(TDropReason::AbsentAddressee), 1);
 
   // Sending leaves the list being iterated untouched; local addressees get nothing.
   auto note = NewMessageObject(host);
   SetSlotInt(note, 0, 3);
   for (const auto& obj : ReplicatedObjects(host, OBJ_ALL)) SendMessageObject(note, obj);
-  EXPECT_EQ(a->_sent.back(), Sent(5, 7, {0x80, 0x03}));
-  EXPECT_EQ(a->_sent.size(), 2u);
+  EXPECT_EQ(a.Sent().back(), Sent(5, 7, {0x80, 0x03}));
+  EXPECT_EQ(a.Sent().size(), 2u);
   EXPECT_EQ(ReplicatedObjects(host, OBJ_ALL).size(), 2u);
   EXPECT_EQ(MessageAddressee(note), nullptr);
 }
@@ -122,17 +138,17 @@ TEST_F(HostLogic, AMessageToAClosedReplicaDoesNotReachTheObjectThatTookItsId) {
   // still listed, and a chat line sent to every listed participant reached
   // the newcomer twice (a kick meant for the one gone would hit the newcomer).
   Feed(a, OBJ_CREATED, 10);  // id 1
-  auto gone = host->_idMap[1];
+  auto gone = host->ObjectWithId(1);
   Feed(a, OBJ_CLOSED, 10);   // frees id 1
   Feed(a, OBJ_CREATED, 11);  // takes id 1
-  auto newcomer = host->_idMap[1];
+  auto newcomer = host->ObjectWithId(1);
   ASSERT_NE(newcomer, gone);
   ASSERT_EQ(ReplicatedObjects(host, OBJ_ALL).size(), 2u);
-  a->_sent.clear();
+  a.record->sent.clear();
   auto line = NewMessageObject(host);
   SetSlotInt(line, 0, 3);
   for (const auto& obj : ReplicatedObjects(host, OBJ_ALL)) SendMessageObject(line, obj);
-  EXPECT_EQ(a->_sent, (std::vector<Bytes>{Sent(5, 11, {0x80, 0x03})}));
+  EXPECT_EQ(a.Sent(), (std::vector<Bytes>{Sent(5, 11, {0x80, 0x03})}));
 }
 
 TEST_F(HostLogic, CreationsWithoutAFreeIdOrRepeatedAreDroppedWhole) {
@@ -140,20 +156,87 @@ TEST_F(HostLogic, CreationsWithoutAFreeIdOrRepeatedAreDroppedWhole) {
   Feed(a, OBJ_CREATED, 1);
   Feed(a, OBJ_CREATED, 1);
   Feed(a, OBJ_CREATED, 0);
-  EXPECT_EQ(host->_droppedPackets, 2);
+  EXPECT_EQ(Dropped(TDropReason::RepeatedCreation), 1);
+  EXPECT_EQ(Dropped(TDropReason::CreationOfIdZero), 1);
   for (int32_t id = 2; id <= GNET_MAX_ID; ++id) Feed(a, OBJ_CREATED, id);
   EXPECT_EQ(host->Objects().size(), 4095u);
-  size_t relayed = b->_sent.size();
+  size_t relayed = b.Sent().size();
   Feed(b, OBJ_CREATED, 1, {0x80, 0x01});
-  EXPECT_EQ(host->_droppedPackets, 3);
-  EXPECT_EQ(b->_sent.size(), relayed);
-  EXPECT_EQ(a->_sent.size(), 0u);
+  EXPECT_EQ(Dropped(TDropReason::NoFreeId), 1);
+  EXPECT_EQ(b.Sent().size(), relayed);
+  EXPECT_EQ(a.Sent().size(), 0u);
   try {
     NewReplicatedObject(host);
     FAIL();
   } catch (const TRuntimeError& e) {
     EXPECT_STREQ(e.what(), "Out of GNet object IDs");
   }
+}
+
+TEST_F(HostLogic, EachRefusalIsCountedUnderItsOwnReasonAndNothingElseHappens) {
+  struct TCase {
+    TDropReason reason;
+    Bytes packet;  // from a, after a created its object 5 (our id 1)
+  };
+  Bytes tooLong(GNET_HEADER_SIZE + GNET_MAX_DATA + 1, 0x80);
+  tooLong[0] = 0x10;
+  const TCase cases[] = {
+      {TDropReason::TooShort, {0x10}},
+      {TDropReason::TooLong, tooLong},
+      {TDropReason::UnknownState, {0x40, 0x05}},
+      {TDropReason::InvalidSlotType, {0x20, 0x05, 0xE0}},
+      {TDropReason::Truncated, {0x20, 0x05, 0x21, 0x00}},
+      {TDropReason::CreationOfIdZero, FrameMsg(OBJ_CREATED, 0, {})},
+      {TDropReason::RepeatedCreation, FrameMsg(OBJ_CREATED, 5, {})},
+      {TDropReason::UpdateOfUnmappedId, FrameMsg(OBJ_MODIFIED, 6, {0x80, 0x01})},
+      {TDropReason::CloseOfUnmappedId, FrameMsg(OBJ_CLOSED, 6, {})},
+      {TDropReason::AbsentAddressee, FrameMsg(OBJ_MESSAGE, 9, {0x80, 0x01})},
+  };
+  for (const auto& [reason, packet] : cases) {
+    SCOPED_TRACE(DropReasonName(reason));
+    SetUp();
+    Feed(a, OBJ_CREATED, 5, {0x80, 0x07});
+    SyncReplication(host);
+    b.record->sent.clear();
+    FeedRaw(a, packet);
+    EXPECT_EQ(Dropped(reason), 1);
+    EXPECT_EQ(host->Drops().Total(), 1);
+    EXPECT_TRUE(a.Sent().empty() && b.Sent().empty());
+    EXPECT_EQ(host->Objects().size(), 1u);
+    EXPECT_EQ(GetSlotInt(host->ObjectWithId(1), 0), 7);
+    EXPECT_TRUE(ReceivedMessages(host).empty());
+  }
+}
+
+TEST_F(HostLogic, SendsToAConnectionGoingAwayAreSkippedAndCounted) {
+  auto mine = NewReplicatedObject(host);
+  SyncReplication(host);
+  Feed(a, OBJ_CREATED, 3);  // our id 2
+  b.record->connected = false;
+  a.record->sent.clear();
+  b.record->sent.clear();
+  SetSlotInt(mine, 0, 1);
+  SyncReplication(host);                                   // broadcast
+  SendMessageObject(NewMessageObject(host), host->ObjectWithId(2));  // to a: sent
+  a.record->connected = false;
+  SendMessageObject(NewMessageObject(host), host->ObjectWithId(2));  // to a: skipped
+  EXPECT_EQ(a.Sent().size(), 2u);
+  EXPECT_TRUE(b.Sent().empty());
+  EXPECT_EQ(Dropped(TDropReason::SendToDepartingPeer), 2);
+}
+
+TEST_F(HostLogic, AReplicaGrownPastOneMessageIsNotAnnouncedToANewcomer) {
+  // Two updates, each with one string of 32768 characters, in slots 0 and 1.
+  Bytes half{0x60, 0x80, 0x00};
+  half.resize(half.size() + 0x8000, 'x');
+  Feed(a, OBJ_CREATED, 3);
+  Feed(a, OBJ_MODIFIED, 3, half);
+  half[0] = 0x61;
+  Feed(a, OBJ_MODIFIED, 3, half);
+  ASSERT_EQ(GetSlotString(host->ObjectWithId(1), 1).size(), 0x8000u);
+  auto c = AddRecordedPeer(*host);
+  EXPECT_TRUE(c.Sent().empty());
+  EXPECT_EQ(Dropped(TDropReason::OversizedReplica), 1);
 }
 
 TEST_F(HostLogic, ANewcomerHearsOfSyncedModifiedAndJustArrivedObjects) {
@@ -167,21 +250,59 @@ TEST_F(HostLogic, ANewcomerHearsOfSyncedModifiedAndJustArrivedObjects) {
   CloseReplicatedObject(closing);
   auto fresh = NewReplicatedObject(host);  // goes to everyone at the next sync
   Feed(a, OBJ_CREATED, 3, {0x80, 0x04});   // arrived in this sync: id 5
-  auto c = host->AddPeer(nullptr);
-  EXPECT_EQ(c->_sent, (std::vector<Bytes>{Sent(1, 1), Sent(1, 2, {0x80, 0x01, 0x81, 0x02}),
+  auto c = AddRecordedPeer(*host);
+  EXPECT_EQ(c.Sent(), (std::vector<Bytes>{Sent(1, 1), Sent(1, 2, {0x80, 0x01, 0x81, 0x02}),
                                          Sent(1, 5, {0x80, 0x04})}));
 }
 
 TEST_F(HostLogic, CreationAndUpdateInOneSyncShowModifiedInBothLists) {
   Feed(a, OBJ_CREATED, 3, {0x80, 0x04});
   Feed(a, OBJ_MODIFIED, 3, {0x80, 0x05});
-  auto replica = host->_idMap[1];
+  auto replica = host->ObjectWithId(1);
   EXPECT_EQ(ObjectState(replica), OBJ_MODIFIED);
   EXPECT_EQ(ReplicatedObjects(host, OBJ_CREATED), TGNetObjectList{replica});
   EXPECT_EQ(ReplicatedObjects(host, OBJ_MODIFIED), TGNetObjectList{replica});
   SyncReplication(host);
   EXPECT_EQ(ObjectState(replica), OBJ_SYNCED);
   EXPECT_TRUE(ReplicatedObjects(host, OBJ_CREATED).empty());
+}
+
+TEST(HostEvents, SyncHandlesTheNetworkEventsInOrder) {
+  auto host = NewReplicationHost();
+  auto events = std::make_shared<std::deque<TNetEvent>>();
+  ASSERT_TRUE(host->UseEndpoint(std::make_unique<TScriptedEndpoint>(events)));
+  EXPECT_FALSE(host->UseEndpoint(std::make_unique<TScriptedEndpoint>(events)));
+  auto record = std::make_shared<TLinkRecord>();
+  TNetEvent connected;
+  connected.kind = TNetEvent::TKind::Connected;
+  connected.link = std::make_unique<TRecordingLink>(record);
+  TConnectionId guest{record.get(), 0}, gone{record.get(), 1};
+  events->push_back(std::move(connected));
+  events->push_back(ReceivedEvent(guest, FrameMsg(OBJ_CREATED, 4, {0x80, 0x01})));
+  events->push_back(ReceivedEvent(gone, FrameMsg(OBJ_CREATED, 5, {})));  // a reused handle
+  SyncReplication(host);
+  ASSERT_EQ(host->Peers().size(), 1u);
+  EXPECT_EQ(host->Objects().size(), 1u);
+  EXPECT_EQ(DropCount(host, TDropReason::StaleConnection), 1);
+
+  TNetEvent disconnected;
+  disconnected.kind = TNetEvent::TKind::Disconnected;
+  disconnected.connection = guest;
+  events->push_back(std::move(disconnected));
+  events->push_back(TNetEvent{});  // the network failed
+  try {
+    SyncReplication(host);
+    FAIL();
+  } catch (const TRuntimeError& e) {
+    EXPECT_STREQ(e.what(), "GNet error");
+  }
+  EXPECT_TRUE(host->Peers().empty());
+  EXPECT_EQ(ReplicatedObjects(host, OBJ_CLOSED).size(), 1u);
+
+  events->push_back(ReceivedEvent(guest, FrameMsg(OBJ_CREATED, 6, {})));
+  CloseReplicationHost(host);
+  EXPECT_EQ(DropCount(host, TDropReason::ArrivedWhileClosing), 1);
+  EXPECT_EQ(host->PendingEvents(), 0u);
 }
 
 TEST(IdleHost, SyncAdvancesLocalStatesAndSendsNothing) {

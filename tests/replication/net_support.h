@@ -11,15 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "replication/host.h"
 #include "replication/replication.h"
 #include "tests/support/wait_until.h"
 
 // Listens on a port the system picks; returns it (0 on failure).
 inline int ListenOnFreePort(const TGNetHostRef& host) {
   if (ListenReplication(host, 0) != 1) return 0;
-  ENetAddress address{};
-  enet_socket_get_address(host->_enetHost->socket, &address);
-  return address.port;
+  return host->LocalPort();
 }
 
 // What each sync of a pumped host reported, gathered over many syncs.

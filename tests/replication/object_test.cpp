@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "replication/peer.h"
 #include "replication/replication.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/clock.h"
+#include "replication/host.h"
 #include "replication/replication.h"
 
 namespace {
@@ -72,9 +73,7 @@ int RunGuest(int port, const TString& name, const TString& other) {
 int RunListener() {
   auto host = NewReplicationHost();
   if (ListenReplication(host, 0) != 1) return 3;
-  ENetAddress address{};
-  enet_socket_get_address(host->_enetHost->socket, &address);
-  std::printf("%d\n", address.port);
+  std::printf("%d\n", host->LocalPort());
   std::fflush(stdout);
   auto own = NewReplicatedObject(host);
   SetSlotString(own, 0, u"HOST");

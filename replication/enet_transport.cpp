@@ -1,0 +1,236 @@
+#include "replication/enet_transport.h"
+
+#include <arpa/inet.h>
+#include <enet/enet.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+
+#include "core/clock.h"
+#include "core/error.h"
+#include "replication/wire.h"
+
+namespace {
+
+constexpr size_t kMaxPeers = 32;
+constexpr size_t kChannels = 1;
+// A flood of packets must not grow the queue without end; what is left
+// waits in ENet for a later poll.
+constexpr size_t kMaxQueuedEvents = 1u << 17;
+// Longest pause of the connect wait; incoming traffic ends it earlier.
+constexpr int32_t kPollMs = 5;
+
+class TENetPacket : public TLinkPacket {
+ public:
+  explicit TENetPacket(ENetPacket* packet) : _packet(packet) {}
+  // ENet frees a packet that a connection queued once every connection is
+  // done with it; until it is queued somewhere it is ours.
+  ~TENetPacket() override {
+    if (_packet->referenceCount == 0) enet_packet_destroy(_packet);
+  }
+  TENetPacket(const TENetPacket&) = delete;
+  TENetPacket& operator=(const TENetPacket&) = delete;
+
+  uint8_t* Data() override { return _packet->data; }
+  size_t Size() const override { return _packet->dataLength; }
+  ENetPacket* Native() const { return _packet; }
+
+ private:
+  ENetPacket* _packet;
+};
+
+std::unique_ptr<TENetPacket> NewReliablePacket(const uint8_t* bytes, size_t size) {
+  ENetPacket* packet = enet_packet_create(bytes, size, ENET_PACKET_FLAG_RELIABLE);
+  if (!packet) throw TRuntimeError("ENet errror");
+  return std::make_unique<TENetPacket>(packet);
+}
+
+class TENetLink : public TPeerLink {
+ public:
+  // `connectID` is ENet's identity of the connection, so that a handle that
+  // ENet hands to a later connection is not mistaken for this one.
+  TENetLink(ENetPeer* peer, uint32_t connectID) : _peer(peer), _connectID(connectID) {}
+
+  TConnectionId Connection() const override { return {_peer, _connectID}; }
+  bool IsConnected() const override {
+    return _peer->state == ENET_PEER_STATE_CONNECTED && _peer->connectID == _connectID;
+  }
+  bool IsSending() const override {
+    return IsConnected() && !(enet_list_empty(&_peer->outgoingCommands) &&
+                              enet_list_empty(&_peer->sentReliableCommands));
+  }
+  std::unique_ptr<TLinkPacket> NewPacket(size_t size) override {
+    return NewReliablePacket(nullptr, size);
+  }
+  void Send(TLinkPacket& packet) override {
+    if (auto* shared = dynamic_cast<TENetPacket*>(&packet)) {
+      SendNative(shared->Native());
+    } else {
+      SendNative(NewReliablePacket(packet.Data(), packet.Size())->Native());
+    }
+  }
+  void Disconnect() override {
+    // A handle that ENet already gave to another connection is not ours to end.
+    if (_peer->connectID == _connectID) enet_peer_disconnect(_peer, 0);
+  }
+
+ private:
+  void SendNative(ENetPacket* packet) {
+    if (enet_peer_send(_peer, 0, packet) < 0) throw TRuntimeError("ENet errror");
+  }
+
+  ENetPeer* _peer;
+  uint32_t _connectID;
+};
+
+// One polled ENet event, with the identity of its connection at polling time.
+struct TQueuedEvent {
+  ENetEvent event{};
+  uint32_t connectID = 0;
+};
+
+class TENetEndpoint : public TNetEndpoint {
+ public:
+  explicit TENetEndpoint(ENetHost* host) : _host(host) {}
+  ~TENetEndpoint() override {
+    DropPending();
+    enet_host_destroy(_host);
+  }
+  TENetEndpoint(const TENetEndpoint&) = delete;
+  TENetEndpoint& operator=(const TENetEndpoint&) = delete;
+
+  int Port() const override {
+    ENetAddress address{};
+    if (enet_socket_get_address(_host->socket, &address) != 0) return 0;
+    return address.port;
+  }
+
+  void Poll() override {
+    while (_events.size() < kMaxQueuedEvents) {
+      TQueuedEvent queued;
+      int result = enet_host_service(_host, &queued.event, 0);
+      if (result == 0) return;
+      if (result < 0) {
+        // One failure event is enough to report it; a repeating failure must
+        // neither grow the queue nor keep the polling going.
+        if (_events.empty() || _events.back().event.type != ENET_EVENT_TYPE_NONE)
+          _events.push_back(TQueuedEvent{});
+        return;
+      }
+      if (queued.event.peer) queued.connectID = queued.event.peer->connectID;
+      _events.push_back(queued);
+    }
+  }
+
+  size_t Pending() const override { return _events.size(); }
+
+  bool Next(TNetEvent& event) override {
+    Poll();
+    if (_events.empty()) return false;
+    TQueuedEvent queued = _events.front();
+    _events.pop_front();
+    event = Convert(queued);
+    return true;
+  }
+
+  size_t DropPending() override {
+    size_t received = 0;
+    for (const auto& queued : _events) {
+      if (queued.event.type != ENET_EVENT_TYPE_RECEIVE) continue;
+      enet_packet_destroy(queued.event.packet);
+      ++received;
+    }
+    _events.clear();
+    return received;
+  }
+
+  void Wait(int32_t ms) override {
+    enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE;
+    enet_socket_wait(_host->socket, &condition, static_cast<enet_uint32>(std::max(ms, 0)));
+  }
+
+  void Flush() override { enet_host_flush(_host); }
+
+  // Waits for the CONNECT event of `server`, leaving the other events queued.
+  std::unique_ptr<TPeerLink> AwaitConnection(ENetPeer* server, int32_t timeoutMs) {
+    int32_t deadline = MilliSecs() + timeoutMs;
+    for (int32_t now = MilliSecs(); !ClockReached(now, deadline); now = MilliSecs()) {
+      Poll();
+      auto found = std::find_if(_events.begin(), _events.end(), [&](const TQueuedEvent& q) {
+        return q.event.type == ENET_EVENT_TYPE_CONNECT && q.event.peer == server;
+      });
+      if (found != _events.end()) {
+        uint32_t connectID = found->connectID;
+        _events.erase(found);
+        return std::make_unique<TENetLink>(server, connectID);
+      }
+      // Sleep until traffic arrives or a little time passed, not past the deadline.
+      Wait(std::min(deadline - now, kPollMs));
+    }
+    return nullptr;
+  }
+
+ private:
+  static TNetEvent Convert(const TQueuedEvent& queued) {
+    const ENetEvent& from = queued.event;
+    TNetEvent event;
+    event.connection = {from.peer, queued.connectID};
+    switch (from.type) {
+      case ENET_EVENT_TYPE_CONNECT:
+        event.kind = TNetEvent::TKind::Connected;
+        event.link = std::make_unique<TENetLink>(from.peer, queued.connectID);
+        break;
+      case ENET_EVENT_TYPE_DISCONNECT: event.kind = TNetEvent::TKind::Disconnected; break;
+      case ENET_EVENT_TYPE_RECEIVE:
+        event.kind = TNetEvent::TKind::Received;
+        event.packet = std::make_unique<TENetPacket>(from.packet);
+        break;
+      default: event.kind = TNetEvent::TKind::Failed; break;
+    }
+    return event;
+  }
+
+  ENetHost* _host;
+  std::deque<TQueuedEvent> _events;
+};
+
+ENetHost* CreateENetHost(const ENetAddress* address) {
+  ENetHost* host = enet_host_create(address, kMaxPeers, kChannels, 0, 0);
+  // Nothing legitimate is larger; ENet then refuses bigger ones on arrival.
+  if (host) host->maximumPacketSize = GNET_HEADER_SIZE + GNET_MAX_DATA;
+  return host;
+}
+
+}  // namespace
+
+void StartENet() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    if (enet_initialize() == 0) std::atexit(enet_deinitialize);
+  });
+}
+
+std::unique_ptr<TNetEndpoint> ListenENet(int port) {
+  ENetAddress address{};
+  address.host = ENET_HOST_ANY;
+  address.port = static_cast<enet_uint16>(port);
+  ENetHost* host = CreateENetHost(&address);
+  if (!host) return nullptr;
+  return std::make_unique<TENetEndpoint>(host);
+}
+
+TENetConnection ConnectENet(uint32_t ip, int port, int32_t timeoutMs) {
+  ENetHost* host = CreateENetHost(nullptr);
+  if (!host) return {};
+  auto endpoint = std::make_unique<TENetEndpoint>(host);
+  ENetAddress address{};
+  address.host = htonl(ip);
+  address.port = static_cast<enet_uint16>(port);
+  ENetPeer* server = enet_host_connect(host, &address, kChannels, 0);
+  if (!server) return {};
+  std::unique_ptr<TPeerLink> link = endpoint->AwaitConnection(server, timeoutMs);
+  if (!link) return {};
+  return {std::move(endpoint), std::move(link)};
+}
