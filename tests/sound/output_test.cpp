@@ -1,13 +1,16 @@
 // The mixing driver with real output: its thread writing to a FIFO in place
 // of the OSS device, to ALSA's file plugin where there is no OSS device, and
-// the silent driver where there is neither.
+// the silent driver where there is neither; the output thread's pacing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -16,6 +19,8 @@
 
 #include "sound/driver.h"
 #include "sound/mix_driver.h"
+#include "sound/mixer.h"
+#include "sound/pacer.h"
 #include "sound/sample.h"
 #include "sound/sound.h"
 #include "tests/support/wait_until.h"
@@ -226,6 +231,81 @@ TEST_F(Output, WithNoDeviceTheSilentDriverTakesOver) {
   EXPECT_TRUE(tick->Cue(channel));
   EXPECT_EQ(CurrentAudioDriver().LoadSound(u"incbin::nothing.ogg", 0), nullptr);
   mixer->SetDevicePaths("/dev/dsp", "default");
+}
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Fault guarded: a device that takes every block at once drew blocks from the
+// output thread as fast as it could mix (a busy core, gigabytes a second).
+TEST_F(Output, ADeviceThatTakesBlocksAtOnceIsFedInRealTime) {
+  struct {
+    const char16_t* name;
+    const char* oss;
+    const char* alsa;
+  } const devices[] = {{u"TestNullOss", "/dev/null", kNoAlsa},
+                       {u"TestNullAlsa", kNoOss, "default"}};
+  for (const auto& d : devices) {
+    SCOPED_TRACE(d.oss);
+    TMixAudioDriver driver(d.name, d.oss, d.alsa);
+    ASSERT_EQ(SelectAudioDriver(d.name), 1);
+    const uint64_t first = driver.BlocksWritten();
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuAtStart = ProcessCpuSeconds();
+    // 64 blocks are 1.5 s of sound; a tenth of real time would still do.
+    ASSERT_TRUE(WaitUntil([&] { return driver.BlocksWritten() >= first + 64; }, 15000));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = ProcessCpuSeconds() - cpuAtStart;
+    const double blocks = static_cast<double>(driver.BlocksWritten() - first);
+    const double realTime = wall * mix::kMixRate / mix::kBlockFrames;
+    std::printf("%s: %.0f blocks in %.2f s (%.1f in real time), CPU %.1f %%\n",
+                driver.OutputKind().c_str(), blocks, wall, realTime, 100 * cpu / wall);
+    EXPECT_LE(blocks, realTime + 8);  // the device's queue and one more, and a little slack
+    EXPECT_LT(cpu, wall / 4);
+    ShutdownAudio();
+  }
+}
+
+// Fault guarded: pacing by the clock alone starves a device whose clock runs
+// a little fast. Ten minutes of a device queueing three blocks, simulated:
+// one that takes blocks at once gets them in real time; one whose writes
+// block sets the pace, fast or slow, and never runs dry.
+TEST(Pacing, RealTimeUnlessTheDeviceSetsThePace) {
+  const double blockNanos = 1e9 * mix::kBlockFrames / mix::kMixRate;
+  constexpr int kQueue = 3;
+  for (double speed : {0.0, 0.999, 1.0, 1.001}) {  // 0: takes everything at once
+    SCOPED_TRACE(speed);
+    mix::pacer pacer(kQueue);
+    const int64_t end = 600'000'000'000;
+    int64_t now = 1'000'000, last = now;
+    double queued = 0;  // blocks in the device
+    int blocks = 0, dry = 0;
+    while (now < end) {
+      if (speed > 0) {
+        const double played = (now - last) / blockNanos * speed;
+        dry += blocks > 0 && played > queued;
+        queued = std::max(0.0, queued - played);
+      }
+      const int64_t began = now;
+      if (speed > 0 && queued > kQueue - 1) {  // the write waits for room
+        now += static_cast<int64_t>((queued - (kQueue - 1)) * blockNanos / speed);
+        queued = kQueue - 1;
+      }
+      queued += speed > 0 ? 1 : 0;
+      last = now;
+      now += 10'000;  // the write returns
+      pacer.Wrote(began, now);
+      ++blocks;
+      now = std::max(now + 50'000, pacer.NextWrite());  // mixing the next block
+    }
+    EXPECT_EQ(dry, 0);
+    EXPECT_NEAR(blocks, end / blockNanos * (speed > 0 ? speed : 1), 5);
+  }
 }
 
 // Fault guarded: the program's exit must stop the output thread and end
