@@ -6,19 +6,22 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <system_error>
 
 #include "core/clock.h"
+#include "sound/pacer.h"
 
 namespace mix {
 
 namespace {
 
-// Real time of one block, slept after a failed write so a vanished device
+// Real time of one block, waited after a failed write so a vanished device
 // does not turn the thread into a busy loop.
-constexpr useconds_t kBlockMicros = 1000000ull * kBlockFrames / kMixRate;
+constexpr int64_t kBlockNanos = 1000000000ll * kBlockFrames / kMixRate;
 constexpr unsigned kAlsaLatencyMicros = 3ull * 4096 / 4 * 1000000 / kMixRate;  // 3 fragments
 constexpr int kAlsaWriteAttempts = 8;
 
@@ -32,6 +35,18 @@ void BlockBrokenPipeSignal() {
 
 // A machine without a sound card is normal; ALSA need not say so on stderr.
 void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+int64_t SteadyNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// A device's queue of `bytes`, in whole blocks within what pacing allows.
+int32_t QueueBlocksOf(int64_t bytes) {
+  const int64_t blocks = (bytes + kBlockBytes - 1) / static_cast<int64_t>(kBlockBytes);
+  return static_cast<int32_t>(std::clamp<int64_t>(blocks, 1, kMaxDeviceQueueBlocks));
+}
 
 }  // namespace
 
@@ -52,19 +67,33 @@ bool audiodevice::Start(mixer& m) {
 void audiodevice::Run() {
   BlockBrokenPipeSignal();
   Configure();
-  while (_run.load() && _alive.load()) {
+  pacer pace(QueueBlocks());
+  while (_run.load() && _alive.load() && SleepUntil(pace.NextWrite())) {
     _mixer->MixBlock(MilliSecs(), _buffer.data());
-    if (Write(reinterpret_cast<const uint8_t*>(_buffer.data()), kBlockBytes))
+    const int64_t began = SteadyNanos();
+    if (Write(reinterpret_cast<const uint8_t*>(_buffer.data()), kBlockBytes)) {
+      pace.Wrote(began, SteadyNanos());
       _blocks.fetch_add(1);
-    else
-      usleep(kBlockMicros);
+    } else if (!SleepUntil(SteadyNanos() + kBlockNanos)) {
+      break;
+    }
   }
   _alive = false;
 }
 
+bool audiodevice::SleepUntil(int64_t nanos) {
+  std::unique_lock<std::mutex> lock(_wakeMutex);
+  const std::chrono::steady_clock::time_point until{std::chrono::nanoseconds(nanos)};
+  return !_wake.wait_until(lock, until, [this] { return !_run.load(); });
+}
+
 bool audiodevice::Stop() {
   if (!_thread.joinable()) return true;
-  _run = false;
+  {
+    std::lock_guard<std::mutex> lock(_wakeMutex);
+    _run = false;
+  }
+  _wake.notify_all();
   for (int i = 0; i < kStopWaitSteps && _alive.load(); ++i) usleep(kStopWaitStepMs * 1000);
   if (_alive.load()) {
     _thread.detach();
@@ -95,6 +124,9 @@ void ossdevice::Configure() {
   ioctl(_fd, SNDCTL_DSP_SETFMT, &format);
   ioctl(_fd, SNDCTL_DSP_CHANNELS, &channels);
   ioctl(_fd, SNDCTL_DSP_SPEED, &speed);
+  audio_buf_info space{};
+  if (ioctl(_fd, SNDCTL_DSP_GETOSPACE, &space) == 0 && space.fragstotal > 0 && space.fragsize > 0)
+    _queueBlocks = QueueBlocksOf(static_cast<int64_t>(space.fragstotal) * space.fragsize);
 }
 
 bool ossdevice::Write(const uint8_t* data, size_t bytes) {
@@ -121,7 +153,12 @@ std::unique_ptr<alsadevice> alsadevice::Open(const std::string& name) {
     snd_pcm_close(pcm);
     return nullptr;
   }
-  return std::unique_ptr<alsadevice>(new alsadevice(pcm));
+  snd_pcm_uframes_t bufferFrames = 0, periodFrames = 0;
+  const int32_t queueBlocks =
+      snd_pcm_get_params(pcm, &bufferFrames, &periodFrames) == 0
+          ? QueueBlocksOf(static_cast<int64_t>(bufferFrames) * 4)  // 4 bytes a frame
+          : kDeviceQueueBlocks;
+  return std::unique_ptr<alsadevice>(new alsadevice(pcm, queueBlocks));
 }
 
 alsadevice::~alsadevice() { snd_pcm_close(static_cast<snd_pcm_t*>(_pcm)); }

@@ -81,8 +81,10 @@ class sound : public output {
 
 // Adds one voice into a stereo accumulator from block frame `start` on,
 // following the voice's parameters. Returns true when a non-looping voice ran
-// past its end. Pure arithmetic; exposed for tests.
-bool MixVoice(sound& voice, int32_t* accumulator, int32_t start);
+// past its end. `peak` bounds the magnitude of the accumulator's entries (0
+// for a clear one) and grows by what this voice can add; sums that could
+// leave the 32-bit range saturate. Pure arithmetic.
+bool MixVoice(sound& voice, int32_t* accumulator, int32_t start, int64_t& peak);
 
 class mixer {
  public:
@@ -102,7 +104,7 @@ class mixer {
   void TakeNewVoices(int32_t now);
   bool Retire(sound* voice);
   // Returns whether the voice leaves the active list.
-  bool MixActiveVoice(sound& voice);
+  bool MixActiveVoice(sound& voice, int64_t& peak);
 
   std::array<int32_t, 2 * kBlockFrames> _accumulator{};
   std::array<sound*, kRingSize> _newVoices{};

@@ -2,6 +2,9 @@
 // handles and slots, and allocation-free mixing.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "bench/plain_mixer.h"
 #include "sound/channels.h"
 #include "sound/mixer.h"
 #include "tests/sound/alloc_counter.h"
@@ -343,6 +346,73 @@ TEST_F(Mixer, MixingAllocatesNothingOnceVoicesAreRecycled) {
   }
   EXPECT_EQ(StopCountingAllocations(), 0);
   EXPECT_EQ(channels.VoiceObjects(), voices);
+}
+
+// Fault guarded: sums past the 32-bit accumulator must saturate, not wrap
+// round to the opposite sign.
+TEST_F(Mixer, SumsBeyondTheAccumulatorSaturate) {
+  auto loud = Buffer16(std::vector<int16_t>(50, 32767), 1);
+  for (int i = 0; i < 2; ++i) {
+    uint32_t handle = channels.Alloc();
+    channels.SetVolume(handle, 1 << 24);  // each voice nearly fills the accumulator
+    Start(loud, handle);
+  }
+  Mix();
+  EXPECT_EQ(L(0), 32767);
+  EXPECT_EQ(R(49), 32767);
+}
+
+// Fault guarded: the mixer's shortcuts (32-bit sums, steps and gains worked
+// out once per block) must give the very samples of the plain arithmetic,
+// ramps, loops and ends inside a block included.
+TEST(MixerArithmetic, BlocksMatchAPlainMixerBitForBit) {
+  for (bool ramping : {false, true}) {
+    SCOPED_TRACE(ramping ? "ramping" : "steady");
+    std::mt19937 random(ramping ? 2 : 1);
+    auto uniform = [&](int low, int high) {
+      return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    mixer engine;
+    channeltable table(engine);
+    std::vector<std::shared_ptr<const samplebuffer>> buffers;
+    std::vector<uint32_t> handles;
+    std::vector<plain_voice> plain(40);
+    // New volume and rate for voice `v` in both mixers, ramping from the last.
+    auto retune = [&](size_t v) {
+      plain[v].rate0 = plain[v].rate1, plain[v].volume0 = plain[v].volume1;
+      plain[v].rate1 = uniform(0, 0x40000), plain[v].volume1 = uniform(-32768, 32767);
+      table.SetRate(handles[v], plain[v].rate1);
+      table.SetVolume(handles[v], plain[v].volume1);
+    };
+    for (size_t v = 0; v < plain.size(); ++v) {
+      const int channelCount = uniform(1, 2);
+      std::vector<int16_t> samples(static_cast<size_t>(uniform(1, 3000) * channelCount));
+      for (int16_t& s : samples) s = static_cast<int16_t>(uniform(-32768, 32767));
+      buffers.push_back(Buffer16(samples, channelCount, uniform(0, 1), uniform(4000, 96000)));
+      const samplebuffer& b = *buffers.back();
+      plain_voice& p = plain[v];
+      p.data = b.data16.data(), p.channels = b.channels, p.length = b.length;
+      p.frequency = b.frequency, p.loop = b.loop;
+      p.pan = uniform(-4096, 4096), p.depth = uniform(-1, 1);
+      handles.push_back(table.Alloc());
+      table.SetPan(handles[v], p.pan);
+      table.SetDepth(handles[v], p.depth);
+      retune(v);
+      p.rate0 = p.rate1, p.volume0 = p.volume1;  // no ramp at first
+      table.Play(buffers.back(), handles[v], false, 0);
+    }
+    std::vector<int16_t> ours(2 * kFrames), expected(2 * kFrames);
+    std::vector<int32_t> accumulator(2 * kFrames);
+    for (int block = 0; block < 12; ++block) {
+      for (size_t v = 0; ramping && block > 0 && v < plain.size(); ++v) retune(v);
+      engine.MixBlock(kStartOffsetMs, ours.data());
+      plain_mix_block(plain.data(), static_cast<int>(plain.size()), accumulator.data(),
+                      expected.data());
+      ASSERT_TRUE(ours == expected) << "block " << block;
+      for (size_t v = 0; v < plain.size(); ++v)
+        ASSERT_EQ(table.Playing(handles[v]), !plain[v].finished) << "voice " << v;
+    }
+  }
 }
 
 TEST_F(Mixer, BuffersRefuseWhatTheMixerCannotPlay) {

@@ -1,6 +1,6 @@
 // The mixing driver with real output: its thread writing to a FIFO in place
 // of the OSS device, to ALSA's file plugin where there is no OSS device, and
-// the silent driver where there is neither.
+// the silent driver where there is neither; the output thread's pacing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,14 +8,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "sound/driver.h"
 #include "sound/mix_driver.h"
+#include "sound/mixer.h"
+#include "sound/pacer.h"
 #include "sound/sample.h"
 #include "sound/sound.h"
 #include "tests/support/wait_until.h"
@@ -226,6 +232,50 @@ TEST_F(Output, WithNoDeviceTheSilentDriverTakesOver) {
   EXPECT_TRUE(tick->Cue(channel));
   EXPECT_EQ(CurrentAudioDriver().LoadSound(u"incbin::nothing.ogg", 0), nullptr);
   mixer->SetDevicePaths("/dev/dsp", "default");
+}
+
+// Fault guarded: a device that takes every block at once drew blocks from the
+// output thread as fast as it could mix (a busy core, gigabytes a second).
+TEST_F(Output, ADeviceThatTakesBlocksAtOnceIsFedInRealTime) {
+  for (auto [oss, alsa] : {std::pair{"/dev/null", kNoAlsa}, {kNoOss, "default"}}) {
+    TMixAudioDriver driver(u"TestPaced", oss, alsa);
+    ASSERT_EQ(SelectAudioDriver(u"TestPaced"), 1);
+    const uint64_t first = driver.BlocksWritten();
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuAtStart = std::clock();  // the process's CPU time
+    // 64 blocks are 1.5 s of sound; a tenth of real time would still do.
+    ASSERT_TRUE(WaitUntil([&] { return driver.BlocksWritten() >= first + 64; }, 15000));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = static_cast<double>(std::clock() - cpuAtStart) / CLOCKS_PER_SEC;
+    const double blocks = static_cast<double>(driver.BlocksWritten() - first);
+    const double realTime = wall * mix::kMixRate / mix::kBlockFrames;
+    std::printf("%s: %.0f blocks in %.2f s (%.1f in real time), CPU %.1f %%\n",
+                driver.OutputKind().c_str(), blocks, wall, realTime, 100 * cpu / wall);
+    EXPECT_LE(blocks, realTime + 8);  // the device's queue and one more, and a little slack
+    EXPECT_LT(cpu, wall / 4);
+    ShutdownAudio();
+  }
+}
+
+// Fault guarded: pacing by the clock alone starves a device whose clock runs
+// a little fast; a device whose writes wait must keep setting the pace.
+TEST(Pacing, RealTimeUnlessTheDeviceSetsThePace) {
+  const int64_t block = 1'000'000'000ll * mix::kBlockFrames / mix::kMixRate;
+  mix::pacer pacer(3);
+  int64_t now = 0;
+  int blocks = 0;
+  for (; now < 600'000'000'000; ++blocks) {  // ten minutes of a device taking blocks at once
+    pacer.Wrote(now, now + 10'000);
+    now = std::max(now + 60'000, pacer.NextWrite());  // mixing takes 50 us
+  }
+  EXPECT_NEAR(blocks, now / block, 5);
+  for (int i = 0; i < 100000; ++i) {  // writes that wait nearly a block each
+    const int64_t done = now + block * 999 / 1000;
+    pacer.Wrote(now, done);
+    ASSERT_LE(pacer.NextWrite(), done);
+    now = done + 50'000;
+  }
 }
 
 // Fault guarded: the program's exit must stop the output thread and end
