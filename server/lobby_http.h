@@ -1,26 +1,17 @@
-// HTTP for the lobby service on cpp-httplib, without sockets: the bytes of
-// one request head go in, the bytes of its answer and its log line come out.
-// The event loops of server/lobby_server.cpp gather the heads and send the
-// answers. One TLobbyHttp serves every loop thread; Answer may run on
-// several threads at once.
+// HTTP for the lobby service without sockets: the bytes of one request head
+// go in, the bytes of its answer and its log line come out. The event loops
+// of server/lobby_server.cpp gather the heads and send the answers. One
+// TLobbyHttp serves every loop thread; Answer may run on several at once.
 #pragma once
 
-#include <memory>
 #include <string>
 
+#include "server/http_request.h"
 #include "server/lobby_service.h"
 
 // Bytes of a request head (request line and header fields) we read at most;
 // a longer one is refused.
 constexpr size_t MAX_REQUEST_BYTES = 64 * 1024;
-// An open connection waits this long for the first byte of its next request
-// and carries at most this many requests; the answers' Keep-Alive field says so.
-constexpr int KEEP_ALIVE_WAIT_MS = 5000;
-constexpr size_t KEEP_ALIVE_REQUESTS = 1000;
-
-// The size of the request head at the start of `data` up to and including
-// its empty line ("\r\n" or "\n" after a line), or 0 while it is incomplete.
-size_t RequestHeadSize(const char* data, size_t size);
 
 // Bytes outside printable ASCII (and the backslash) as \xNN, so a request
 // cannot forge log lines or send escape sequences to a terminal.
@@ -28,9 +19,9 @@ std::string LogSafe(const std::string& text);
 
 // How the head handed to Answer ends.
 enum class THeadEnd {
-  Complete,   // at its empty line
-  TimedOut,   // where the request's time ran out
-  Cut,        // at MAX_REQUEST_BYTES, or where the client stopped sending
+  Complete,  // at its empty line
+  TimedOut,  // where the request's time ran out
+  Cut,       // at MAX_REQUEST_BYTES, or where the client stopped sending
 };
 
 // What becomes of the connection after an answer.
@@ -42,8 +33,7 @@ enum class TAfterAnswer {
 
 class TLobbyHttp {
  public:
-  explicit TLobbyHttp(TLobbyService& service);
-  ~TLobbyHttp();
+  explicit TLobbyHttp(TLobbyService& service) : _service(service) {}
 
   // Answers the head (`size` bytes at `head`) from `peer`, an address as
   // text, `last` when the connection may carry no further request. Appends
@@ -51,11 +41,6 @@ class TLobbyHttp {
   TAfterAnswer Answer(const char* head, size_t size, THeadEnd end, const std::string& peer,
                       bool last, std::string& answer, std::string& log);
 
-  // The log line for a connection that sent part of a request and then
-  // nothing until its time ran out, when Answer wrote none.
-  static void LogCutOff(const std::string& peer, std::string& log);
-
  private:
-  class TCore;
-  std::unique_ptr<TCore> _core;
+  TLobbyService& _service;
 };

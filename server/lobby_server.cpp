@@ -40,7 +40,6 @@ constexpr int DRAIN_WAIT_MS = 2000;
 constexpr size_t DRAIN_BYTES = 64 * 1024;
 // Pipelined requests wait while this much of their answers is unsent.
 constexpr size_t ANSWER_HIGH_WATER = 256 * 1024;
-constexpr int ACCEPTS_PER_WAKE = 64;
 constexpr int ACCEPT_PAUSE_MS = 100;  // after running out of descriptors
 constexpr int MAX_LOOPS = 16;
 
@@ -375,8 +374,10 @@ std::string& TLobbyServer::TLoop::LogLines() {
   return _logLines;
 }
 
+// One connection per wake-up: the listening socket wakes the loop again
+// while more are waiting, and trying for a second one mostly finds none.
 void TLobbyServer::TLoop::Accept() {
-  for (int i = 0; i < ACCEPTS_PER_WAKE; ++i) {
+  for (;;) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     int fd = accept4(_listenFd, reinterpret_cast<sockaddr*>(&address), &length,
@@ -392,13 +393,10 @@ void TLobbyServer::TLoop::Accept() {
       }
       return;
     }
-    // Answers leave in one send; without this the last part of a long one
-    // could wait for the peer's delayed acknowledgement.
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     auto* connection = new TConnection(*this, fd, PeerText(address));
     _connections.insert(connection);
     connection->Start();  // the request is often there already
+    return;
   }
 }
 
@@ -438,8 +436,11 @@ bool TLobbyServer::Bind() {
   int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   // SO_REUSEADDR lets a restart bind while old connections linger; no
   // SO_REUSEPORT, so a second process cannot share the port.
+  // Accepted sockets inherit TCP_NODELAY: answers leave in one send, and
+  // the last part of a long one must not wait for a delayed acknowledgement.
   int on = 1;
   bool bound = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+               setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 &&
                bind(fd, found->ai_addr, found->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0;
   const int error = errno;
   freeaddrinfo(found);

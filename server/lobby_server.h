@@ -1,7 +1,6 @@
 // The lobby service over HTTP: event loops on libevent hold the connections
-// (an idle or slow one costs memory only, never a thread), cpp-httplib
-// parses and answers each request (server/lobby_http.h), and one log line is
-// written per request. Construct, Bind and Serve on one thread; Stop may
+// (an idle or slow one costs memory only, never a thread), each request is
+// answered by server/lobby_http.h, and one log line is written per request. Construct, Bind and Serve on one thread; Stop may
 // come from any thread, also before Serve. The log stream must outlive the
 // server; lines reach it in whole lines, a loop's lines at a time.
 #pragma once

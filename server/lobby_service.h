@@ -1,7 +1,7 @@
 // The lobby's requests: GET /gnet/gnet.php?opt=ping|add|ref|rem|list with the
 // keys game and server, answered as text lines. TLobbyService::Answer is the
 // whole request handling without HTTP, so it is tested on a stepped clock;
-// TLobbyServer (server/lobby_server.h) puts it on cpp-httplib.
+// TLobbyServer (server/lobby_server.h) serves it over HTTP.
 #pragma once
 
 #include <cstdint>
