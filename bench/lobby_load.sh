@@ -5,18 +5,28 @@
 #   ping  - the caller's address,
 # against nginx serving static files of the same sizes, each with one
 # connection per request ("Connection: close", as the program's HTTP/1.0
-# client does) and with keep-alive. Needs wrk and nginx (Debian packages).
+# client does) and with keep-alive, at 1 and 10 concurrent connections. Both
+# servers log every request to a file.
 #
-# Usage: bench/lobby_load.sh [seconds per run, default 5]
+# The machine may be shared, so both servers run on the same single core
+# (CPU 0, nginx with one worker, the lobby with one event loop), wrk on CPU 1,
+# all three at nice -10 when allowed (root), and the two servers are measured
+# in alternating runs; each figure is the median of the rounds. Needs wrk,
+# nginx and taskset (Debian packages).
+#
+# Usage: bench/lobby_load.sh [seconds per run, default 3] [rounds, default 3]
 # Uses build/ (or $BUILD_DIR). Traffic goes to 127.0.0.0/8 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
-duration=${1:-5}
-threads=2
-connections=32
+duration=${1:-3}
+rounds=${2:-3}
+server_cpu=0
+client_cpu=1
+first=(nice -n -10)
+"${first[@]}" true 2>/dev/null || first=()
 lobby_bin=$build_dir/server/colloquor-lobby
-for tool in wrk nginx python3; do
+for tool in wrk nginx python3 taskset; do
   command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install $tool)" >&2; exit 1; }
 done
 [ -x "$lobby_bin" ] || { echo "build colloquor-lobby first (scripts/build.sh)" >&2; exit 1; }
@@ -32,7 +42,7 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the lobby, with 1000 rooms announced from 1000 loopback addresses ---
-"$lobby_bin" --address 127.0.0.1 --port 0 >"$work/lobby.log" 2>&1 &
+"${first[@]}" taskset -c $server_cpu "$lobby_bin" --address 127.0.0.1 --port 0 >"$work/lobby.log" 2>&1 &
 lobby_pid=$!
 for _ in $(seq 50); do grep -q '^listening on' "$work/lobby.log" && break; sleep 0.1; done
 lobby_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/lobby.log")
@@ -83,7 +93,7 @@ ping_bytes=$(stat -c %s "$work/html/ping")
 # --- nginx with a private configuration on a free loopback port ---
 nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 cat >"$work/nginx.conf" <<CONF
-worker_processes auto;
+worker_processes 1;
 pid $work/nginx.pid;
 error_log $work/logs/error.log;
 events { worker_connections 1024; }
@@ -97,26 +107,35 @@ http {
   }
 }
 CONF
-nginx -c "$work/nginx.conf" -p "$work"
+"${first[@]}" taskset -c $server_cpu nginx -c "$work/nginx.conf" -p "$work"
 nginx_started=1
 
-# requests per second of one wrk run
+# requests per second of one wrk run: rps URL CONNECTIONS [wrk options]
 rps() {
-  local url=$1; shift
-  wrk -t"$threads" -c"$connections" -d"${duration}s" "$@" "$url" 2>&1 |
+  local url=$1 connections=$2; shift 2
+  "${first[@]}" taskset -c $client_cpu wrk -t1 -c"$connections" -d"${duration}s" "$@" "$url" 2>&1 |
     awk '/Requests\/sec/ {print $2} /Non-2xx|Socket errors/ {print "  (" $0 ")" > "/dev/stderr"}'
 }
+median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-echo "colloquor-lobby vs nginx on 127.0.0.1: wrk -t$threads -c$connections -d${duration}s"
+echo "colloquor-lobby vs nginx on 127.0.0.1, both on CPU $server_cpu, wrk -t1 on CPU $client_cpu"
+echo "${duration}s per run, median of $rounds alternating rounds"
 echo "list body $list_bytes bytes (1000 rooms), ping body $ping_bytes bytes"
-printf '%-8s %-12s %14s %14s %8s\n' request connection lobby_req/s nginx_req/s ratio
-for request in list ping; do
+printf '%-6s %-11s %3s %13s %13s %7s\n' request connection c lobby_req/s nginx_req/s ratio
+for request in ping list; do
   for mode in close keep-alive; do
-    args=()
-    [ "$mode" = close ] && args=(-H "Connection: close")
-    lobby=$(rps "http://127.0.0.1:$lobby_port/gnet/gnet.php?opt=$request" "${args[@]}")
-    nginx=$(rps "http://127.0.0.1:$nginx_port/$request" "${args[@]}")
-    ratio=$(awk -v a="$lobby" -v b="$nginx" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
-    printf '%-8s %-12s %14s %14s %8s\n' "$request" "$mode" "$lobby" "$nginx" "$ratio"
+    for connections in 1 10; do
+      args=()
+      [ "$mode" = close ] && args=(-H "Connection: close")
+      lobby_runs= nginx_runs=
+      for _ in $(seq "$rounds"); do
+        lobby_runs+=" $(rps "http://127.0.0.1:$lobby_port/gnet/gnet.php?opt=$request" "$connections" "${args[@]}")"
+        nginx_runs+=" $(rps "http://127.0.0.1:$nginx_port/$request" "$connections" "${args[@]}")"
+      done
+      lobby=$(median <<<"$lobby_runs")
+      nginx=$(median <<<"$nginx_runs")
+      ratio=$(awk -v a="$lobby" -v b="$nginx" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+      printf '%-6s %-11s %3s %13s %13s %7s\n' "$request" "$mode" "$connections" "$lobby" "$nginx" "$ratio"
+    done
   done
 done

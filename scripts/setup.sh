@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake pkg-config
   # libraries the program links
-  libfltk1.3-dev libenet-dev libvorbis-dev libogg-dev libasound2-dev libcpp-httplib-dev
+  libfltk1.3-dev libenet-dev libvorbis-dev libogg-dev libasound2-dev libcpp-httplib-dev libevent-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # a headless X server and X tools for the window tests

@@ -1,270 +1,481 @@
-// The lobby service on cpp-httplib. The library parses HTTP; this file adds
-// what a public service needs on top: a time limit for receiving a whole
-// request (the library bounds each read, not the request), a bound on the
-// bytes of one request, and one log line per request.
+// One libevent loop per thread; every loop accepts from the one listening
+// socket and keeps the connections it accepted. A connection is always in
+// one state, and its timer holds that state's limit:
+//   waiting   no byte of the next request yet: closed after KEEP_ALIVE_WAIT_MS
+//   reading   part of a request: 408 at REQUEST_TIME_LIMIT_MS from its start
+//             (the connection's start or the previous answer)
+//   sending   answers the peer does not take: closed after SEND_WAIT_MS
+//             without progress
+//   draining  refused and answered: what still arrives is dropped until the
+//             peer closes, DRAIN_WAIT_MS or DRAIN_BYTES, so the close does not
+//             reset the connection before the answer is read
 #include "server/lobby_server.h"
 
 #include <arpa/inet.h>
+#include <event2/event.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <ctime>
-#include <httplib.h>
-#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <unordered_set>
+
+#include "server/lobby_http.h"
 
 namespace {
 
-constexpr size_t MAX_REQUEST_BYTES = 64 * 1024;  // request line and header fields
-constexpr int READ_WAIT_MS = 5000;
-constexpr int WRITE_WAIT_MS = 5000;
-constexpr int KEEP_ALIVE_WAIT_MS = 5000;
-constexpr size_t KEEP_ALIVE_REQUESTS = 1000;
-
 using Clock = std::chrono::steady_clock;
 
-int PollFor(int fd, short events, int timeoutMs) {
-  pollfd entry{fd, events, 0};
-  int ready;
-  do {
-    ready = poll(&entry, 1, std::max(timeoutMs, 0));
-  } while (ready < 0 && errno == EINTR);
-  return ready;
+constexpr int SEND_WAIT_MS = 5000;
+constexpr int DRAIN_WAIT_MS = 2000;
+constexpr size_t DRAIN_BYTES = 64 * 1024;
+// Pipelined requests wait while this much of their answers is unsent.
+constexpr size_t ANSWER_HIGH_WATER = 256 * 1024;
+constexpr int ACCEPT_PAUSE_MS = 100;  // after running out of descriptors
+constexpr int MAX_LOOPS = 16;
+
+timeval TimeVal(int64_t ms) {
+  ms = std::max<int64_t>(ms, 0);
+  return {static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
 }
 
-std::string AddressText(const sockaddr_storage& address, int& port) {
+std::string PeerText(const sockaddr_storage& address) {
   char text[INET6_ADDRSTRLEN] = "";
-  port = -1;
-  if (address.ss_family == AF_INET) {
-    auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
-    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-    port = ntohs(v4->sin_port);
-  } else if (address.ss_family == AF_INET6) {
-    auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
-    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-    port = ntohs(v6->sin6_port);
-  }
+  if (address.ss_family == AF_INET)
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+  else if (address.ss_family == AF_INET6)
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr, text,
+              sizeof text);
   return text;
 }
 
-// A connection's stream for the library: reads are buffered, wait at most
-// READ_WAIT_MS each and stop at the request's deadline and byte bound.
-class TRequestStream : public httplib::Stream {
- public:
-  explicit TRequestStream(int fd) : _fd(fd) {}
-
-  // A new request may start: fresh deadline and byte count.
-  void BeginRequest() {
-    _deadline = Clock::now() + std::chrono::milliseconds(REQUEST_TIME_LIMIT_MS);
-    _requestBytes = 0;
-    _cutOff = false;
-  }
-  // Waits (bounded by the keep-alive wait) for the first byte of a request.
-  bool AwaitRequest() { return _next < _end || PollFor(_fd, POLLIN, KEEP_ALIVE_WAIT_MS) > 0; }
-  bool CutOff() const { return _cutOff; }
-
-  bool is_readable() const override { return _next < _end || WaitReadable(); }
-  bool is_writable() const override { return PollFor(_fd, POLLOUT, WRITE_WAIT_MS) > 0; }
-
-  ssize_t read(char* ptr, size_t size) override {
-    if (_requestBytes >= MAX_REQUEST_BYTES) return 0;  // the library then sees a cut line
-    size = std::min(size, MAX_REQUEST_BYTES - _requestBytes);
-    if (_next == _end) {
-      if (!WaitReadable()) return -1;
-      ssize_t received = recv(_fd, _buffer, sizeof _buffer, 0);
-      if (received <= 0) return received;
-      _next = 0;
-      _end = static_cast<size_t>(received);
-    }
-    size_t n = std::min(size, _end - _next);
-    std::memcpy(ptr, _buffer + _next, n);
-    _next += n;
-    _requestBytes += n;
-    return static_cast<ssize_t>(n);
-  }
-
-  ssize_t write(const char* ptr, size_t size) override {
-    if (!is_writable()) return -1;
-    ssize_t sent;
-    do {
-      sent = send(_fd, ptr, size, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent;
-  }
-
-  void get_remote_ip_and_port(std::string& ip, int& port) const override {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    ip.clear();
-    port = -1;
-    if (getpeername(_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-      ip = AddressText(address, port);
-  }
-  void get_local_ip_and_port(std::string& ip, int& port) const override {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    ip.clear();
-    port = -1;
-    if (getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-      ip = AddressText(address, port);
-  }
-  socket_t socket() const override { return _fd; }
-
- private:
-  bool WaitReadable() const {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(_deadline - Clock::now()).count();
-    if (left <= 0) {
-      _cutOff = true;
-      return false;
-    }
-    const int wait = static_cast<int>(std::min<int64_t>(left, READ_WAIT_MS));
-    if (PollFor(_fd, POLLIN, wait) > 0) return true;
-    if (wait == left) _cutOff = true;  // the request's time ran out, not just this read's
-    return false;
-  }
-
-  int _fd;
-  char _buffer[4096];
-  size_t _next = 0, _end = 0;
-  Clock::time_point _deadline = Clock::now();
-  size_t _requestBytes = 0;
-  mutable bool _cutOff = false;
-};
-
-// The peer of the connection this worker thread serves, for the log, and
-// whether the library could not read its last request.
-thread_local std::string tlsPeer;
-thread_local bool tlsUnreadable = false;
-thread_local bool tlsLogged = false;
-thread_local const TRequestStream* tlsStream = nullptr;
-
-// Bytes outside printable ASCII are logged as \xNN, so a request cannot
-// forge log lines or send escape sequences to a terminal.
-std::string LogSafe(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string safe;
-  for (unsigned char c : text) {
-    if (c >= 32 && c < 127 && c != '\\') {
-      safe.push_back(static_cast<char>(c));
-    } else {
-      safe += "\\x";
-      safe.push_back(kHex[c >> 4]);
-      safe.push_back(kHex[c & 15]);
-    }
-  }
-  return safe;
-}
-
-std::string LogTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
+int LoopCount(int requested) {
+  if (requested > 0) return std::min(requested, MAX_LOOPS);
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
+  return std::clamp(CPU_COUNT(&cpus), 1, MAX_LOOPS);
 }
 
 }  // namespace
 
-class TLobbyServer::THttpServer : public httplib::Server {
+class TLobbyServer::TLoop {
  public:
-  explicit THttpServer(std::ostream& log) : _log(log) {}
-
-  void Log(const std::string& peer, const std::string& request, int status, size_t bytes) {
-    std::string line = LogTime() + " " + LogSafe(PlainAddress(peer)) + " \"" + LogSafe(request) +
-                       "\" " + std::to_string(status) + " " + std::to_string(bytes) + "\n";
-    std::lock_guard<std::mutex> lock(_logMutex);
-    _log << line << std::flush;
-  }
+  explicit TLoop(TLobbyServer& server);
+  ~TLoop();
+  void Listen(int fd);
+  // Serves until Wake.
+  void Run();
+  // Any thread.
+  void Wake();
 
  private:
-  // Serves one connection: the library's request handling over a stream
-  // that bounds each request in time and size.
-  bool process_and_close_socket(socket_t sock) override {
-    // Header fields and body leave in two writes: without this the body
-    // would wait for the peer's delayed acknowledgement on a kept-alive
-    // connection.
-    int on = 1;
-    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    TRequestStream stream(sock);
-    tlsStream = &stream;
-    int port;
-    stream.get_remote_ip_and_port(tlsPeer, port);
-    bool served = false;
-    for (size_t left = KEEP_ALIVE_REQUESTS; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
-      stream.BeginRequest();
-      if (!stream.AwaitRequest()) break;
-      bool closed = false;
-      tlsUnreadable = false;
-      tlsLogged = false;
-      served = process_request(stream, left == 1, closed, nullptr);
-      if (stream.CutOff() && !tlsLogged) Log(tlsPeer, "(request not complete within 10 s)", 408, 0);
-      // After a refused request line or header the rest of the bytes cannot
-      // be trusted to start a request.
-      if (!served || closed || tlsUnreadable) break;
-    }
-    tlsStream = nullptr;
-    shutdown(sock, SHUT_RDWR);
-    close(sock);
-    return served;
-  }
+  class TConnection;
+  static void OnAcceptable(evutil_socket_t, short, void* loop);
+  static void OnResumeAccept(evutil_socket_t, short, void* loop);
+  static void OnWake(evutil_socket_t, short, void* loop);
+  static void OnFlush(evutil_socket_t, short, void* loop);
+  void Accept();
+  // The lines not yet written; they are written once this pass of the
+  // loop has handled its events.
+  std::string& LogLines();
+  void CloseAll();
 
-  std::ostream& _log;
-  std::mutex _logMutex;
+  TLobbyServer& _server;
+  event_base* _base = nullptr;
+  event* _accept = nullptr;
+  event* _resumeAccept = nullptr;
+  event* _wake = nullptr;
+  event* _flush = nullptr;
+  int _listenFd = -1;
+  int _wakeFd = -1;
+  std::string _logLines;
+  std::unordered_set<TConnection*> _connections;
+  char _readBuffer[16384];
 };
+
+class TLobbyServer::TLoop::TConnection {
+ public:
+  TConnection(TLoop& loop, int fd, std::string peer);
+  ~TConnection();
+  void Start() { Read(); }
+
+ private:
+  enum class TState { Waiting, Reading, Sending, Draining };
+  static void OnReadable(evutil_socket_t, short, void* connection);
+  static void OnWritable(evutil_socket_t, short, void* connection);
+  static void OnTimer(evutil_socket_t, short, void* connection);
+  // Each of these may end in Close(), which deletes the connection.
+  void Read();
+  void Progress();
+  void Close();
+  void AnswerHeads();
+  void AnswerOne(const char* head, size_t size, THeadEnd end);
+  bool SendPending();
+  void Settle();
+  void Enter(TState state, Clock::time_point deadline);
+  void Want(event* which, bool wanted);
+
+  TLoop& _loop;
+  int _fd;
+  std::string _peer;
+  event* _readable;
+  event* _writable;
+  event* _timer;
+  bool _reading = false, _writing = false;
+  TState _state = TState::Waiting;
+  Clock::time_point _deadline{};
+  Clock::time_point _requestStart = Clock::now();
+  std::string _in;
+  std::string _out;
+  size_t _sent = 0;
+  size_t _requests = 0;
+  size_t _dropped = 0;
+  bool _peerDone = false;  // the peer sends nothing more
+  TAfterAnswer _after = TAfterAnswer::KeepOpen;
+};
+
+// --- connections ---
+
+TLobbyServer::TLoop::TConnection::TConnection(TLoop& loop, int fd, std::string peer)
+    : _loop(loop),
+      _fd(fd),
+      _peer(std::move(peer)),
+      _readable(event_new(loop._base, fd, EV_READ | EV_PERSIST, OnReadable, this)),
+      _writable(event_new(loop._base, fd, EV_WRITE | EV_PERSIST, OnWritable, this)),
+      _timer(evtimer_new(loop._base, OnTimer, this)) {
+  if (!_readable || !_writable || !_timer) throw std::runtime_error("Out of lobby events");
+}
+
+TLobbyServer::TLoop::TConnection::~TConnection() {
+  event_free(_readable);
+  event_free(_writable);
+  event_free(_timer);
+  close(_fd);
+}
+
+void TLobbyServer::TLoop::TConnection::OnReadable(evutil_socket_t, short, void* connection) {
+  static_cast<TConnection*>(connection)->Read();
+}
+
+void TLobbyServer::TLoop::TConnection::OnWritable(evutil_socket_t, short, void* connection) {
+  static_cast<TConnection*>(connection)->Progress();
+}
+
+void TLobbyServer::TLoop::TConnection::OnTimer(evutil_socket_t, short, void* connection) {
+  auto* self = static_cast<TConnection*>(connection);
+  if (self->_state != TState::Reading) return self->Close();
+  self->AnswerOne(self->_in.data(), self->_in.size(), THeadEnd::TimedOut);
+  self->_in.clear();
+  self->Progress();
+}
+
+void TLobbyServer::TLoop::TConnection::Read() {
+  char* buffer = _loop._readBuffer;
+  const size_t capacity = sizeof _loop._readBuffer;
+  while (_in.size() < MAX_REQUEST_BYTES) {
+    ssize_t received = recv(_fd, buffer, capacity, 0);
+    if (received < 0 && errno == EINTR) continue;
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (received < 0) return Close();
+    if (received == 0) {
+      _peerDone = true;
+      break;
+    }
+    if (_state == TState::Draining) {
+      _dropped += static_cast<size_t>(received);
+      if (_dropped > DRAIN_BYTES) return Close();
+      continue;
+    }
+    _in.append(buffer, static_cast<size_t>(received));
+    if (static_cast<size_t>(received) < capacity) break;  // most likely all there is
+  }
+  if (_state == TState::Draining) {
+    if (_peerDone) Close();
+    return;
+  }
+  Progress();
+}
+
+void TLobbyServer::TLoop::TConnection::Progress() {
+  if (_state != TState::Draining) AnswerHeads();
+  if (!SendPending()) return Close();
+  Settle();
+}
+
+void TLobbyServer::TLoop::TConnection::AnswerHeads() {
+  size_t consumed = 0;
+  while (_after == TAfterAnswer::KeepOpen && _out.size() - _sent < ANSWER_HIGH_WATER) {
+    const char* data = _in.data() + consumed;
+    const size_t available = _in.size() - consumed;
+    size_t size = RequestHeadSize(data, std::min(available, MAX_REQUEST_BYTES));
+    THeadEnd end = THeadEnd::Complete;
+    if (size == 0) {
+      if (available < MAX_REQUEST_BYTES && !(_peerDone && available > 0)) break;
+      size = std::min(available, MAX_REQUEST_BYTES);
+      end = THeadEnd::Cut;
+    }
+    AnswerOne(data, size, end);
+    consumed += size;
+  }
+  _in.erase(0, consumed);
+}
+
+void TLobbyServer::TLoop::TConnection::AnswerOne(const char* head, size_t size, THeadEnd end) {
+  ++_requests;
+  _after = _loop._server._http->Answer(head, size, end, _peer, _requests >= KEEP_ALIVE_REQUESTS,
+                                       _out, _loop.LogLines());
+  _requestStart = Clock::now();
+}
+
+bool TLobbyServer::TLoop::TConnection::SendPending() {
+  while (_sent < _out.size()) {
+    ssize_t sent = send(_fd, _out.data() + _sent, _out.size() - _sent, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (sent < 0) return false;
+    _sent += static_cast<size_t>(sent);
+    _deadline = {};  // progress: the send wait starts again
+  }
+  _out.clear();
+  _sent = 0;
+  return true;
+}
+
+// Picks the state that follows from the buffers and arms its limit.
+void TLobbyServer::TLoop::TConnection::Settle() {
+  const Clock::time_point now = Clock::now();
+  const bool unsent = !_out.empty();
+  Want(_writable, unsent);
+  if (unsent) {
+    Want(_readable, false);  // no further requests until the peer takes its answers
+    if (_state != TState::Sending || _deadline == Clock::time_point{})
+      Enter(TState::Sending, now + std::chrono::milliseconds(SEND_WAIT_MS));
+    return;
+  }
+  if (_state == TState::Draining) return;
+  if (_after == TAfterAnswer::Drain && !_peerDone) {
+    _in.clear();
+    shutdown(_fd, SHUT_WR);
+    Want(_readable, true);
+    return Enter(TState::Draining, now + std::chrono::milliseconds(DRAIN_WAIT_MS));
+  }
+  if (_after != TAfterAnswer::KeepOpen || (_peerDone && _in.empty())) return Close();
+  Want(_readable, !_peerDone);
+  if (_in.empty())
+    Enter(TState::Waiting, _requestStart + std::chrono::milliseconds(KEEP_ALIVE_WAIT_MS));
+  else
+    Enter(TState::Reading, _requestStart + std::chrono::milliseconds(REQUEST_TIME_LIMIT_MS));
+}
+
+void TLobbyServer::TLoop::TConnection::Enter(TState state, Clock::time_point deadline) {
+  _state = state;
+  if (deadline == _deadline) return;
+  _deadline = deadline;
+  const timeval wait = TimeVal(
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
+  evtimer_add(_timer, &wait);
+}
+
+void TLobbyServer::TLoop::TConnection::Want(event* which, bool wanted) {
+  bool& now = which == _readable ? _reading : _writing;
+  if (now == wanted) return;
+  now = wanted;
+  if (wanted)
+    event_add(which, nullptr);
+  else
+    event_del(which);
+}
+
+void TLobbyServer::TLoop::TConnection::Close() {
+  _loop._connections.erase(this);
+  delete this;
+}
+
+// --- loops ---
+
+TLobbyServer::TLoop::TLoop(TLobbyServer& server) : _server(server) {
+  // Each base is used by its own thread only; the wake-up descriptor is the
+  // one way in from others.
+  event_config* config = event_config_new();
+  if (config) event_config_set_flag(config, EVENT_BASE_FLAG_NOLOCK);
+  _base = config ? event_base_new_with_config(config) : nullptr;
+  if (config) event_config_free(config);
+  _wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (_base) {
+    _wake = event_new(_base, _wakeFd, EV_READ | EV_PERSIST, OnWake, this);
+    _flush = event_new(_base, -1, 0, OnFlush, this);
+    _resumeAccept = evtimer_new(_base, OnResumeAccept, this);
+  }
+  if (!_base || _wakeFd < 0 || !_wake || !_flush || !_resumeAccept || event_add(_wake, nullptr) != 0)
+    throw std::runtime_error("Cannot create the lobby's event loop");
+}
+
+TLobbyServer::TLoop::~TLoop() {
+  CloseAll();
+  for (event* each : {_accept, _resumeAccept, _wake, _flush})
+    if (each) event_free(each);
+  event_base_free(_base);
+  close(_wakeFd);
+}
+
+void TLobbyServer::TLoop::Listen(int fd) {
+  _listenFd = fd;
+  _accept = event_new(_base, fd, EV_READ | EV_PERSIST, OnAcceptable, this);
+  if (!_accept || event_add(_accept, nullptr) != 0)
+    throw std::runtime_error("Cannot create the lobby's event loop");
+}
+
+void TLobbyServer::TLoop::Run() {
+  event_base_dispatch(_base);
+  CloseAll();
+  if (!_logLines.empty()) _server.WriteLog(_logLines);
+  _logLines.clear();
+}
+
+void TLobbyServer::TLoop::Wake() {
+  const uint64_t one = 1;
+  ssize_t written = write(_wakeFd, &one, sizeof one);
+  (void)written;  // a full counter already wakes the loop
+}
+
+void TLobbyServer::TLoop::OnAcceptable(evutil_socket_t, short, void* loop) {
+  static_cast<TLoop*>(loop)->Accept();
+}
+
+void TLobbyServer::TLoop::OnResumeAccept(evutil_socket_t, short, void* loop) {
+  event_add(static_cast<TLoop*>(loop)->_accept, nullptr);
+}
+
+void TLobbyServer::TLoop::OnWake(evutil_socket_t fd, short, void* loop) {
+  uint64_t count;
+  ssize_t got = read(fd, &count, sizeof count);
+  (void)got;
+  event_base_loopbreak(static_cast<TLoop*>(loop)->_base);
+}
+
+void TLobbyServer::TLoop::OnFlush(evutil_socket_t, short, void* loop) {
+  auto* self = static_cast<TLoop*>(loop);
+  self->_server.WriteLog(self->_logLines);
+  self->_logLines.clear();
+}
+
+std::string& TLobbyServer::TLoop::LogLines() {
+  if (_logLines.empty()) event_active(_flush, EV_TIMEOUT, 0);
+  return _logLines;
+}
+
+// One connection per wake-up: the listening socket wakes the loop again
+// while more are waiting, and trying for a second one mostly finds none.
+void TLobbyServer::TLoop::Accept() {
+  for (;;) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    int fd = accept4(_listenFd, reinterpret_cast<sockaddr*>(&address), &length,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: pending clients wait in the backlog a moment
+        // instead of waking this loop again at once.
+        event_del(_accept);
+        const timeval pause = TimeVal(ACCEPT_PAUSE_MS);
+        evtimer_add(_resumeAccept, &pause);
+      }
+      return;
+    }
+    auto* connection = new TConnection(*this, fd, PeerText(address));
+    _connections.insert(connection);
+    connection->Start();  // the request is often there already
+    return;
+  }
+}
+
+void TLobbyServer::TLoop::CloseAll() {
+  for (TConnection* connection : _connections) delete connection;
+  _connections.clear();
+}
+
+// --- the server ---
 
 TLobbyServer::TLobbyServer(const TLobbyServerOptions& options, TLobbyClock clock,
                            std::ostream& log)
     : _options(options),
       _service(std::make_unique<TLobbyService>(std::move(clock), options.maxRooms)),
-      _http(std::make_unique<THttpServer>(log)) {
-  THttpServer* http = _http.get();
-  const int threads = std::max(options.threads, 1);
-  http->set_keep_alive_max_count(KEEP_ALIVE_REQUESTS);
-  http->set_keep_alive_timeout(KEEP_ALIVE_WAIT_MS / 1000);
-  http->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  http->Get(LOBBY_SERVICE_PATH, [this](const httplib::Request& request, httplib::Response& response) {
-    size_t question = request.target.find('?');
-    std::string query = question == std::string::npos ? "" : request.target.substr(question + 1);
-    TLobbyAnswer answer = _service->Answer(query, request.remote_addr);
-    response.status = answer.status;
-    response.set_content(answer.body, "text/plain");
-  });
-  // A request cut off in its header fields would be answered 400; say why.
-  http->set_error_handler([](const httplib::Request&, httplib::Response& response) {
-    if (tlsStream && tlsStream->CutOff()) {
-      response.status = 408;
-      response.set_content("Request not complete within 10 s\n", "text/plain");
-    }
-  });
-  http->set_logger([http](const httplib::Request& request, const httplib::Response& response) {
-    tlsLogged = true;
-    tlsUnreadable = request.method.empty() || response.status == 400 || response.status == 408 ||
-                    response.status == 414;
-    std::string line = request.method.empty() ? std::string("(unreadable request)")
-                                              : request.method + " " + request.target + " " +
-                                                    request.version;
-    http->Log(tlsPeer, line, response.status, response.body.size());
-  });
+      _http(std::make_unique<TLobbyHttp>(*_service)),
+      _log(log) {
+  for (int i = LoopCount(options.threads); i > 0; --i)
+    _loops.push_back(std::make_unique<TLoop>(*this));
 }
 
-TLobbyServer::~TLobbyServer() = default;
+TLobbyServer::~TLobbyServer() {
+  _loops.clear();
+  if (_listenFd >= 0) close(_listenFd);
+}
 
 bool TLobbyServer::Bind() {
-  if (_options.port == 0) {
-    _port = _http->bind_to_any_port(_options.address);
-    return _port > 0;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(_options.port);
+  if (int failed = getaddrinfo(_options.address.c_str(), port.c_str(), &hints, &found)) {
+    _bindError = gai_strerror(failed);
+    return false;
   }
-  if (!_http->bind_to_port(_options.address, _options.port)) return false;
-  _port = _options.port;
+  int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  // SO_REUSEADDR lets a restart bind while old connections linger; no
+  // SO_REUSEPORT, so a second process cannot share the port.
+  // Accepted sockets inherit TCP_NODELAY: answers leave in one send, and
+  // the last part of a long one must not wait for a delayed acknowledgement.
+  int on = 1;
+  bool bound = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+               setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 &&
+               bind(fd, found->ai_addr, found->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0;
+  const int error = errno;
+  freeaddrinfo(found);
+  if (!bound) {
+    _bindError = error == EADDRINUSE ? "the port is in use by another process"
+                                     : std::strerror(error);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  _port = ntohs(address.ss_family == AF_INET6
+                    ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                    : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  _listenFd = fd;
+  for (auto& loop : _loops) loop->Listen(fd);
   return true;
 }
 
-bool TLobbyServer::Serve() { return _http->listen_after_bind(); }
+bool TLobbyServer::Serve() {
+  if (_listenFd < 0) return false;
+  std::vector<std::thread> threads;
+  for (size_t i = 1; i < _loops.size(); ++i) threads.emplace_back(&TLoop::Run, _loops[i].get());
+  _loops[0]->Run();
+  for (std::thread& thread : threads) thread.join();
+  return true;
+}
 
-void TLobbyServer::Stop() { _http->stop(); }
+void TLobbyServer::Stop() {
+  for (auto& loop : _loops) loop->Wake();
+}
+
+void TLobbyServer::WriteLog(const std::string& lines) {
+  std::lock_guard<std::mutex> lock(_logMutex);
+  _log.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+  _log.flush();
+}

@@ -4,11 +4,55 @@
 
 namespace {
 
-// Values the list format can carry: no control bytes (a CR, LF or zero byte
-// would split a record) and at most MAX_VALUE_BYTES.
-bool Printable(const std::string& value) {
-  for (unsigned char c : value)
-    if (c < 32 || c == 127) return false;
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Percent escapes decoded into `text`; false at an invalid escape.
+bool Unescape(const std::string& escaped, std::string& text) {
+  text.clear();
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    if (escaped[i] != '%') {
+      text.push_back(escaped[i]);
+      continue;
+    }
+    int high = i + 2 < escaped.size() ? HexDigit(escaped[i + 1]) : -1;
+    int low = high >= 0 ? HexDigit(escaped[i + 2]) : -1;
+    if (low < 0) return false;
+    text.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return true;
+}
+
+// Text the list format can carry: no control characters (a CR, LF or zero
+// byte would split a record) and well-formed UTF-8 (shortest forms, no
+// surrogates, at most U+10FFFF).
+bool AcceptableText(const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    unsigned char c = bytes[i];
+    if (c < 0x80) {
+      if (c < 32 || c == 127) return false;
+      ++i;
+      continue;
+    }
+    size_t length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : 2;
+    if (c < 0xc2 || c > 0xf4 || i + length > size) return false;
+    uint32_t code = c & (0x3f >> (length - 1));
+    for (size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xc0) != 0x80) return false;
+      code = code << 6 | (bytes[i + k] & 0x3f);
+    }
+    static const uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kShortest[length] || code > 0x10ffff || (code >= 0xd800 && code < 0xe000))
+      return false;
+    i += length;
+  }
   return true;
 }
 
@@ -21,20 +65,24 @@ const std::string* Find(const std::map<std::string, std::string>& keys, const ch
 
 }  // namespace
 
-std::map<std::string, std::string> ParseQueryText(const std::string& query) {
-  std::map<std::string, std::string> keys;
+bool ParseQueryText(const std::string& query, std::map<std::string, std::string>& keys) {
+  keys.clear();
+  std::string key, value;
   size_t start = 0;
   while (start <= query.size()) {
     size_t end = query.find('&', start);
     if (end == std::string::npos) end = query.size();
-    std::string pair = query.substr(start, end - start);
-    size_t equals = pair.find('=');
-    if (!pair.empty())
-      keys.emplace(pair.substr(0, equals),
-                   equals == std::string::npos ? std::string() : pair.substr(equals + 1));
+    const std::string pair = query.substr(start, end - start);
     start = end + 1;
+    if (pair.empty()) continue;
+    const size_t equals = pair.find('=');
+    if (!Unescape(pair.substr(0, equals), key) ||
+        !Unescape(equals == std::string::npos ? std::string() : pair.substr(equals + 1), value) ||
+        !AcceptableText(key) || !AcceptableText(value))
+      return false;
+    keys.emplace(key, value);
   }
-  return keys;
+  return true;
 }
 
 std::string PlainAddress(const std::string& address) {
@@ -55,7 +103,8 @@ TLobbyService::TLobbyService(TLobbyClock clock, size_t maxRooms)
     : _clock(std::move(clock)), _registry(maxRooms) {}
 
 TLobbyAnswer TLobbyService::Answer(const std::string& query, const std::string& caller) {
-  const std::map<std::string, std::string> keys = ParseQueryText(query);
+  std::map<std::string, std::string> keys;
+  if (!ParseQueryText(query, keys)) return Refuse(400, "Bad query");
   const std::string* opt = Find(keys, "opt");
   if (!opt) return Refuse(400, "Missing opt");
   const std::string address = PlainAddress(caller);
@@ -72,7 +121,7 @@ TLobbyAnswer TLobbyService::Command(const std::string& opt,
   const std::string* game = Find(keys, "game");
   if (!game || game->empty()) return Refuse(400, "Missing game");
   // A game key starting with "<b" would be skipped by the program's list reader.
-  if (game->size() > MAX_VALUE_BYTES || !Printable(*game) || game->compare(0, 2, "<b") == 0)
+  if (game->size() > MAX_VALUE_BYTES || game->compare(0, 2, "<b") == 0)
     return Refuse(400, "Bad game");
   if (opt == "rem") {
     _registry.Remove(*game, caller, _clock());
@@ -80,7 +129,7 @@ TLobbyAnswer TLobbyService::Command(const std::string& opt,
   }
   const std::string* server = Find(keys, "server");
   if (!server) return Refuse(400, "Missing server");
-  if (server->size() > MAX_VALUE_BYTES || !Printable(*server)) return Refuse(400, "Bad server");
+  if (server->size() > MAX_VALUE_BYTES) return Refuse(400, "Bad server");
   switch (_registry.Put(*game, *server, caller, _clock())) {
     case TRoomResult::Ok:
       return {200, "OK\n"};

@@ -1,7 +1,7 @@
 // The lobby's requests: GET /gnet/gnet.php?opt=ping|add|ref|rem|list with the
 // keys game and server, answered as text lines. TLobbyService::Answer is the
 // whole request handling without HTTP, so it is tested on a stepped clock;
-// TLobbyServer (server/lobby_server.h) puts it on cpp-httplib.
+// TLobbyServer (server/lobby_server.h) serves it over HTTP.
 #pragma once
 
 #include <cstdint>
@@ -20,9 +20,11 @@ struct TLobbyAnswer {
   std::string body;
 };
 
-// The keys of a query text ("a=1&b=2"), values taken as sent (the program
-// percent-encodes nothing). The first of repeated keys counts.
-std::map<std::string, std::string> ParseQueryText(const std::string& query);
+// The keys of a query text ("a=1&b=2") with percent escapes decoded (the
+// program sends its values unescaped; "+" stays "+"). The first of repeated
+// keys counts. False, leaving `keys` incomplete, when an escape is invalid or
+// a key or value holds a control character or is not valid UTF-8.
+bool ParseQueryText(const std::string& query, std::map<std::string, std::string>& keys);
 // The address as the program should see it: an IPv4 address mapped into
 // IPv6 ("::ffff:1.2.3.4") in its plain form.
 std::string PlainAddress(const std::string& address);

@@ -1,9 +1,10 @@
 // colloquor-lobby: the lobby web service that lists the hosted debate rooms.
 #include <signal.h>
+#include <sys/resource.h>
 
-#include <cstdio>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -25,7 +26,8 @@ const char kUsage[] =
     "  --help           show this text\n"
     "\n"
     "Prints \"listening on ADDR:PORT\" once ready, then one line per request\n"
-    "on standard output. SIGINT or SIGTERM stops it.\n";
+    "on standard output. SIGINT or SIGTERM stops it, with a last line saying so.\n"
+    "Refuses to start when another process holds the port.\n";
 
 bool ParseNumber(const char* text, long low, long high, long& value) {
   char* end = nullptr;
@@ -34,32 +36,65 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
   return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
 }
 
+// The options that take a value: name and how the value is stored.
+struct TOption {
+  const char* name;
+  bool (*store)(const char* value, TLobbyServerOptions& options);
+};
+
+const TOption kOptions[] = {
+    {"--address",
+     [](const char* value, TLobbyServerOptions& options) {
+       options.address = value;
+       return *value != '\0';
+     }},
+    {"--port",
+     [](const char* value, TLobbyServerOptions& options) {
+       long number = 0;
+       if (!ParseNumber(value, 0, 65535, number)) return false;
+       options.port = static_cast<int>(number);
+       return true;
+     }},
+    {"--max-rooms",
+     [](const char* value, TLobbyServerOptions& options) {
+       long number = 0;
+       if (!ParseNumber(value, 1, 1000000, number)) return false;
+       options.maxRooms = static_cast<size_t>(number);
+       return true;
+     }},
+};
+
+int Refuse(const std::string& problem) {
+  std::cerr << "colloquor-lobby: " << problem << "\n" << kUsage;
+  return 2;
+}
+
 // 0: go on; otherwise the exit status.
 int ParseArguments(int argc, char** argv, TLobbyServerOptions& options) {
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    long value = 0;
+    const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
       return -1;
     }
-    if (i + 1 >= argc) {
-      std::cerr << "colloquor-lobby: " << arg << (arg.rfind("--", 0) == 0 ? " needs a value\n" : ": unknown argument\n") << kUsage;
-      return 2;
-    }
-    const char* next = argv[++i];
-    if (arg == "--address") {
-      options.address = next;
-    } else if (arg == "--port" && ParseNumber(next, 0, 65535, value)) {
-      options.port = static_cast<int>(value);
-    } else if (arg == "--max-rooms" && ParseNumber(next, 1, 1000000, value)) {
-      options.maxRooms = static_cast<size_t>(value);
-    } else {
-      std::cerr << "colloquor-lobby: bad argument: " << arg << " " << next << "\n" << kUsage;
-      return 2;
-    }
+    const TOption* option = nullptr;
+    for (const TOption& known : kOptions)
+      if (arg == known.name) option = &known;
+    if (!option) return Refuse("unknown option: " + arg);
+    if (i + 1 >= argc) return Refuse(arg + " needs a value");
+    const char* value = argv[++i];
+    if (!option->store(value, options)) return Refuse("bad value for " + arg + ": " + value);
   }
   return 0;
+}
+
+// Every connection holds a descriptor; allow as many as the hard limit does.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 }  // namespace
@@ -76,19 +111,23 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  RaiseDescriptorLimit();
 
   TLobbyServer server(options, SteadyMilliSecs, std::cout);
   if (!server.Bind()) {
     std::cerr << "colloquor-lobby: cannot listen on " << options.address << ":" << options.port
-              << ": " << std::strerror(errno) << "\n";
+              << ": " << server.BindError() << "\n";
     return 1;
   }
   std::cout << "listening on " << options.address << ":" << server.Port() << std::endl;
-  std::thread([&server, stopSignals] {
+  std::atomic<int> stopSignal{0};
+  std::thread([&server, &stopSignal, stopSignals] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    stopSignal = signal;
     server.Stop();
   }).detach();
-  bool served = server.Serve();
-  return served ? 0 : 1;
+  server.Serve();
+  std::cout << "stopped on " << (stopSignal == SIGINT ? "SIGINT" : "SIGTERM") << std::endl;
+  return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a desktop and a
 # lobby operator get: both programs, the menu entry with its icons, and the
-# lobby's service unit pointing at the installed program.
+# lobby's service unit pointing at the installed program, whatever the prefix.
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
@@ -21,9 +21,14 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/colloquor.desktop"
 fi
 grep -q "^Exec=colloquor$" "$prefix/share/applications/colloquor.desktop" || fail "Exec line"
-grep -q "ExecStart=.*/colloquor-lobby --port 80" "$prefix/lib/systemd/system/colloquor-lobby.service" \
-  || fail "service ExecStart"
-grep -q "AmbientCapabilities=CAP_NET_BIND_SERVICE" "$prefix/lib/systemd/system/colloquor-lobby.service" \
-  || fail "service may not bind port 80"
+unit=$prefix/lib/systemd/system/colloquor-lobby.service
+grep -qx "ExecStart=$prefix/bin/colloquor-lobby --port 80" "$unit" \
+  || fail "service ExecStart does not follow the prefix: $(grep ExecStart "$unit")"
+grep -q "AmbientCapabilities=CAP_NET_BIND_SERVICE" "$unit" || fail "service may not bind port 80"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
+else
+  echo "systemd-analyze not found: unit not verified"
+fi
 "$prefix/bin/colloquor-lobby" --help | grep -q -- "--port" || fail "colloquor-lobby --help"
 echo "install layout ok"

@@ -25,9 +25,10 @@ TEST(LobbyClient, AnnounceListRefreshAndWithdrawARoomAtARealLobby) {
   ASSERT_EQ(lobby->Get("opt=add&game=ColloquorRC2b&server=elsewhere", "127.0.0.2"), "OK\n");
   ASSERT_EQ(lobby->Get("opt=add&game=ColloquorRC2&server=older_game", "127.0.0.3"), "OK\n");
 
-  EXPECT_EQ(LobbyAdd(u"ColloquorRC2b", u"Ann's 50% room \u00e9"), 1);
+  // The toolkit's text is UTF-8, one character per byte: here an e acute.
+  EXPECT_EQ(LobbyAdd(u"ColloquorRC2b", u"Ann's 50% room \u00c3\u00a9"), 1);
   auto rooms = LobbyList(u"ColloquorRC2b");
-  ASSERT_EQ(Names(rooms), (std::vector<TString>{u"elsewhere", u"Anns_50_room_\u00e9"}));
+  ASSERT_EQ(Names(rooms), (std::vector<TString>{u"elsewhere", u"Anns_50_room_\u00c3\u00a9"}));
   EXPECT_EQ(rooms[0]->ip, u"127.0.0.2");
   EXPECT_EQ(rooms[1]->ip, u"127.0.0.1");
   EXPECT_EQ(rooms[1]->game, u"ColloquorRC2b");

@@ -11,17 +11,31 @@ constexpr int64_t MINUTE = 60 * 1000;
 
 }  // namespace
 
-TEST(ParseQueryText, KeysAsSentFirstOneCounts) {
-  auto keys = ParseQueryText("opt=add&game=a+b%41&server=&x&game=second&=v");
+TEST(ParseQueryText, EscapesDecodedFirstKeyCounts) {
+  std::map<std::string, std::string> keys;
+  ASSERT_TRUE(ParseQueryText("opt=add&game=a+b%41%c3%a9&server=&x&game=second&=v", keys));
   EXPECT_EQ(keys["opt"], "add");
-  EXPECT_EQ(keys["game"], "a+b%41");
+  EXPECT_EQ(keys["game"], "a+bA\xc3\xa9");
   EXPECT_EQ(keys.count("server"), 1u);
   EXPECT_EQ(keys["server"], "");
   EXPECT_EQ(keys.count("x"), 1u);
-  EXPECT_TRUE(ParseQueryText("").empty());
+  ASSERT_TRUE(ParseQueryText("", keys));
+  EXPECT_TRUE(keys.empty());
+  // Unescaped UTF-8, as the program sends it, up to four-byte characters.
+  ASSERT_TRUE(ParseQueryText("server=caf\xc3\xa9_\xe2\x82\xac_\xf0\x9f\x98\x80", keys));
   EXPECT_EQ(PlainAddress("::ffff:127.0.0.1"), "127.0.0.1");
   EXPECT_EQ(PlainAddress("::1"), "::1");
   EXPECT_EQ(PlainAddress("10.0.0.1"), "10.0.0.1");
+}
+
+TEST(ParseQueryText, RefusesBadEscapesControlCharactersAndInvalidUtf8) {
+  for (const char* query :
+       {"server=%ZZ", "server=%4", "server=50%", "server=%00", "server=a%0Ab", "server=%7f",
+        "server=a\x01", "%00=x", "server=caf\xe9", "server=caf%E9", "server=%C0%AF",
+        "server=%ED%A0%80", "server=%F4%90%80%80", "server=\xe2\x82", "server=\x80"}) {
+    std::map<std::string, std::string> keys;
+    EXPECT_FALSE(ParseQueryText(query, keys)) << query;
+  }
 }
 
 class LobbyServiceTest : public testing::Test {
@@ -68,7 +82,9 @@ TEST_F(LobbyServiceTest, BadRequestsGet4xxAndChangeNothing) {
         std::string("opt=ref&game=g"), std::string("opt=rem"),
         "opt=add&game=" + longValue + "&server=x", "opt=add&game=g&server=" + longValue,
         std::string("opt=add&game=g&server=a\x01"), std::string("opt=add&game=<b>g&server=x"),
-        std::string("opt=add&game=g&server=a\x7f"), std::string("opt=PING")}) {
+        std::string("opt=add&game=g&server=a\x7f"), std::string("opt=PING"),
+        std::string("opt=add&game=g&server=%ZZ"), std::string("opt=rem&game=g%00"),
+        std::string("opt=ref&game=g&server=caf\xe9")}) {
     TLobbyAnswer answer = Ask(query, "10.0.0.9");
     EXPECT_GE(answer.status, 400) << query;
     EXPECT_LT(answer.status, 500) << query;
@@ -78,6 +94,10 @@ TEST_F(LobbyServiceTest, BadRequestsGet4xxAndChangeNothing) {
                 "10.0.0.8").status,
             200);
   EXPECT_EQ(Ask("opt=rem&game=" + std::string(64, 'g'), "10.0.0.8").status, 200);
+  EXPECT_EQ(Ask("opt=list").body, before);
+  // The same refusals from the room's own address leave its room as it was.
+  EXPECT_EQ(Ask("opt=ref&game=g&server=%ZZ").status, 400);
+  EXPECT_EQ(Ask("opt=rem&game=g%00").status, 400);
   EXPECT_EQ(Ask("opt=list").body, before);
 }
 
