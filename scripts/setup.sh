@@ -8,12 +8,18 @@ packages=(
   build-essential cmake pkg-config
   # libraries the program links
   libfltk1.3-dev libenet-dev libvorbis-dev libogg-dev libasound2-dev libcpp-httplib-dev libevent-dev
+  # local-network rooms (DNS-SD through the system's avahi-daemon) and port
+  # forwarding on the router (UPnP-IGD, NAT-PMP)
+  libavahi-client-dev libminiupnpc-dev libnatpmp-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # a headless X server and X tools for the window tests
   xvfb xauth xdotool x11-utils libxtst-dev
   # network namespaces and HTTP tools for the multi-process tests
   iproute2 curl procps psmisc python3
+  # the local network's daemons in test namespaces: a system bus and
+  # avahi-daemon each, and a router with nftables and miniupnpd
+  dbus avahi-daemon avahi-utils nftables miniupnpd-nftables
 )
 
 missing=()

@@ -54,19 +54,22 @@ def stop(process):
         process.wait()
 
 
-def exit_unless_root_facilities():
+X_TOOLS = ("ip", "Xvfb", "xdotool")
+
+
+def exit_unless_root_facilities(tools=X_TOOLS):
     """Ends a test program with the skip status when it cannot run here."""
     try:
-        require_root_facilities()
+        require_root_facilities(tools)
     except Skip as why:
         print("SKIPPED:", why)
         sys.exit(SKIP)
 
 
-def require_root_facilities():
+def require_root_facilities(tools=X_TOOLS):
     if os.geteuid() != 0:
         raise Skip("needs root for network namespaces")
-    for tool in ("ip", "Xvfb", "xdotool"):
+    for tool in tools:
         if not shutil.which(tool):
             raise Skip("needs %s" % tool)
     probe = "cqprobe%d" % os.getpid()
@@ -77,7 +80,8 @@ def require_root_facilities():
 
 class Network:
     """A bridge in this namespace (the lobby's side) and one namespace per
-    instance, joined to it by a veth pair."""
+    instance, joined to it by a veth pair. Multicast passes the bridge to
+    every port (no snooping), as multicast DNS and UPnP discovery need."""
 
     def __init__(self):
         self.tag = "cq%d" % (os.getpid() % 100000)
@@ -90,7 +94,7 @@ class Network:
             used = run("ip", "-4", "-o", "addr", "show").stdout
             self.subnet = next("%s.%d" % (SUBNET_PREFIX, n) for n in range(0, 250)
                                if " %s.%d.1/" % (SUBNET_PREFIX, n) not in used)
-            run("ip", "link", "add", self.bridge, "type", "bridge")
+            run("ip", "link", "add", self.bridge, "type", "bridge", "mcast_snooping", "0")
             run("ip", "addr", "add", self.subnet + ".1/24", "dev", self.bridge)
         run("ip", "link", "set", self.bridge, "up")
 
@@ -98,19 +102,33 @@ class Network:
     def lobby_address(self):
         return self.subnet + ".1"
 
-    def add(self, index):
+    def add(self, index, gateway=None):
+        """Namespace `index` at subnet.(10 + index); with `gateway`, its
+        default route leads there (a host behind a Router)."""
         ns = "%s-%d" % (self.tag, index)
-        outside, inside = "%sa%d" % (self.tag, index), "%sb%d" % (self.tag, index)
+        address = "%s.%d" % (self.subnet, 10 + index)
+        self.attach(ns, str(index), address)
+        if gateway:
+            run("ip", "netns", "exec", ns, "ip", "route", "add", "default", "via", gateway)
+        return ns, address
+
+    def link(self, index):
+        """The name of namespace `index`'s interface, inside it."""
+        return "%sb%d" % (self.tag, index)
+
+    def attach(self, ns, suffix, address):
+        """Makes namespace `ns` and joins it to the bridge at `address`; its
+        interface inside is named tag + "b" + suffix."""
+        outside, inside = "%sa%s" % (self.tag, suffix), "%sb%s" % (self.tag, suffix)
         run("ip", "netns", "add", ns)
         self.namespaces.append(ns)
         run("ip", "link", "add", outside, "type", "veth", "peer", "name", inside)
         run("ip", "link", "set", inside, "netns", ns)
         run("ip", "link", "set", outside, "master", self.bridge, "up")
-        address = "%s.%d" % (self.subnet, 10 + index)
         run("ip", "netns", "exec", ns, "ip", "addr", "add", address + "/24", "dev", inside)
         run("ip", "netns", "exec", ns, "ip", "link", "set", inside, "up")
         run("ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up")
-        return ns, address
+        return inside
 
     def close(self):
         for ns in self.namespaces:
