@@ -9,7 +9,7 @@ packages=(
   # libraries the program links
   libfltk1.3-dev libenet-dev libvorbis-dev libogg-dev libasound2-dev libcpp-httplib-dev
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libmsgpack-dev clang libclang-rt-14-dev
   # a headless X server and X tools for the window tests
   xvfb xauth xdotool x11-utils libxtst-dev
   # network namespaces and HTTP tools for the multi-process tests
