@@ -35,8 +35,7 @@ void TGNetObject::Close() {
 
 TGNetSlot& TGNetObject::WriteSlot(int index) {
   CheckedIndex(index);
-  _modified |= 1u << index;
-  if (_state == OBJ_SYNCED) _state = OBJ_MODIFIED;
+  MarkWritten(1u << index);
   return _slots[index];
 }
 
@@ -83,31 +82,28 @@ TGNetMsg TGNetObject::MessageMsg(int32_t id) const {
 }
 
 std::vector<uint8_t> TGNetObject::PackSlots(uint32_t mask) const {
-  return PackSlotArray(_slots.data(), mask);
+  std::vector<uint8_t> data;
+  PackSlots(mask, data);
+  return data;
 }
 
 void TGNetObject::UnpackSlots(const uint8_t* data, size_t size) {
-  size_t pos = 0;
-  TSlotItem item;
-  for (;;) {
-    switch (ReadSlotItem(data, size, pos, item)) {
-      case TItemStatus::End: return;
-      case TItemStatus::InvalidType: throw TRuntimeError("Invalid GNet data type");
-      case TItemStatus::Truncated: throw TRuntimeError("Corrupt GNet message");
-      case TItemStatus::Ok: break;
-    }
-    switch (item.type) {
-      case SLOT_FLOAT16:
-      case SLOT_FLOAT32: SetFloat(item.index, item.floatValue); break;
-      case SLOT_STRING: {
-        // Built in place: a long string is copied once, not twice.
-        TGNetSlot& slot = WriteSlot(item.index);
-        slot._string.resize(item.textLength);
-        for (size_t i = 0; i < item.textLength; ++i) slot._string[i] = item.text[i];
-        slot._type = SLOT_STRING;
-        break;
-      }
-      default: SetInt(item.index, item.intValue); break;
-    }
+  uint32_t written = 0;
+  TItemStatus status = TItemStatus::End;
+  try {
+    status = UnpackSlotArray(data, size, _slots.data(), written);
+  } catch (...) {
+    MarkWritten(written);  // the items before stay applied, so marked
+    throw;
   }
+  MarkWritten(written);
+  if (status == TItemStatus::InvalidType) throw TRuntimeError("Invalid GNet data type");
+  if (status == TItemStatus::Truncated) throw TRuntimeError("Corrupt GNet message");
+}
+
+void TGNetObject::MarkWritten(uint32_t slots) {
+  if (slots == 0) return;
+  _modified |= slots;
+  _filled |= slots;
+  if (_state == OBJ_SYNCED) _state = OBJ_MODIFIED;
 }

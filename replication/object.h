@@ -68,7 +68,12 @@ class TGNetObject : public TObject {
   TGNetMsg CreatedMsg() const;
   TGNetMsg ClosedMsg() const;
   TGNetMsg MessageMsg(int32_t id) const;
+  // The slots selected by `mask`, packed; raises as PackSlotArray. The second
+  // form packs into `out`, reusing its capacity.
   std::vector<uint8_t> PackSlots(uint32_t mask) const;
+  void PackSlots(uint32_t mask, std::vector<uint8_t>& out) const {
+    PackSlotArray(_slots.data(), mask & _filled, out);
+  }
   // Applies packed slots through the setters. Raises "Invalid GNet data
   // type" or "Corrupt GNet message" at a bad item, after the ones before it.
   void UnpackSlots(const uint8_t* data, size_t size);
@@ -85,8 +90,16 @@ class TGNetObject : public TObject {
   // Application data; never read by the layer, released when the object is
   // finished after its close.
   TObjectRef _target;
+  // Written only through WriteSlot and the setters, which keep _filled.
   std::array<TGNetSlot, GNET_SLOT_COUNT> _slots;
   uint32_t _modified = 0;
+  // Bit i is set once slot i has been written; the other slots are empty, so
+  // packing need not look at them.
+  uint32_t _filled = 0;
+
+ private:
+  // Sets `slots` in _modified and _filled; a synced object becomes modified.
+  void MarkWritten(uint32_t slots);
 };
 
 using TGNetObjectRef = std::shared_ptr<TGNetObject>;

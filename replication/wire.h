@@ -37,28 +37,28 @@ float HalfToFloat(uint16_t half);
 // unknown codes count nothing).
 size_t PackedSize(const TGNetSlot* slots, uint32_t mask);
 
-// The slots of `slots[0..31]` selected by `mask`, packed. Raises "GNet message
-// data too large" before writing anything when the result would exceed
-// GNET_MAX_DATA, and "Invalid GNet data type" for a type code outside 0..6.
-std::vector<uint8_t> PackSlotArray(const TGNetSlot* slots, uint32_t mask);
+// The slots of `slots[0..31]` selected by `mask`, packed into `out`, which
+// ends up exactly as long as the packed bytes. They are written in place
+// when they fit and the capacity of `out` is reused, so a caller that keeps
+// `out` packs in one walk without allocating. Raises "GNet message data too
+// large" when the result would exceed GNET_MAX_DATA and "Invalid GNet data
+// type" for a selected slot of type 2 (only ever received) or a code outside
+// 0..6, with the length of `out` unchanged (not its bytes).
+void PackSlotArray(const TGNetSlot* slots, uint32_t mask, std::vector<uint8_t>& out);
 
-// One packed item as read from bytes. A string item points into the bytes it
-// was read from (one byte per character).
-struct TSlotItem {
-  int32_t type = 0;
-  int32_t index = 0;
-  int32_t intValue = 0;
-  float floatValue = 0.0f;
-  const uint8_t* text = nullptr;
-  size_t textLength = 0;
-};
+// Each of `count` characters cut to its low 8 bits, and each of `count` bytes
+// widened to a character: how strings travel. The ranges must not overlap.
+void NarrowText(const char16_t* text, size_t count, uint8_t* out);
+void WidenText(const uint8_t* bytes, size_t count, char16_t* out);
 
 enum class TItemStatus { Ok, End, InvalidType, Truncated };
 
-// Reads the item at `pos` and advances `pos` past it. Returns End at the end
-// of the data; InvalidType (tag of type 0 or 7) and Truncated (payload runs
-// past the end) leave `pos` where it was.
-TItemStatus ReadSlotItem(const uint8_t* data, size_t size, size_t& pos, TSlotItem& item);
+// Applies packed slots to `slots[0..31]` in order, as the slots' setters
+// would (integers take their type from the value, every float becomes type
+// 6), and sets in `written` the bit of each slot it writes. Returns End once
+// every item is applied; InvalidType or Truncated at the first item that
+// cannot be read, which is not applied (the ones before it are).
+TItemStatus UnpackSlotArray(const uint8_t* data, size_t size, TGNetSlot* slots, uint32_t& written);
 
 // Why a received packet is dropped, or Ok.
 enum class TPacketVerdict { Ok, TooShort, TooLong, UnknownState, InvalidSlotType, Truncated };

@@ -12,7 +12,7 @@ packages=(
   # forwarding on the router (UPnP-IGD, NAT-PMP)
   libavahi-client-dev libminiupnpc-dev libnatpmp-dev
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libmsgpack-dev clang libclang-rt-14-dev
   # a headless X server and X tools for the window tests
   xvfb xauth xdotool x11-utils libxtst-dev
   # network namespaces and HTTP tools for the multi-process tests
