@@ -1,5 +1,5 @@
 // The room's log on a real text area: the screen keeps the latest lines with
-// their styles, Save keeps everything, and a reader's view survives trims.
+// their styles, and Save keeps everything.
 #include "tests/support/gadget_fixture.h"
 
 #include <fstream>
@@ -79,34 +79,4 @@ TEST_F(DiscussionLogTest, TheScreenKeepsTheLatestStyledLinesAndSaveKeepsEverythi
   EXPECT_EQ(ReadFile(path), EncodeLog(whole->AreaText(0, -1, TXU_CHARS)));
   std::remove(path.c_str());
   Settle();
-}
-
-// Trimming the top of the log must not move the text a reader scrolled back to.
-TEST_F(DiscussionLogTest, AReaderScrolledBackKeepsTheViewWhileOldLinesAreTrimmed) {
-  TGadgetRef area = MakeLog();
-  TDiscussionLog log(area, 30, 10);
-  auto line = [](int n) { return u"line " + DecimalText(n) + u"\n"; };
-  int written = 0;
-  auto write = [&](int count) {
-    for (int i = 0; i < count; ++i, ++written)
-      log.Append(line(written + 1), written % 2 ? LOG_RED : LOG_BLUE);
-    Settle();
-  };
-  auto rowOfLine = [&](int n) {
-    const size_t at = area->GetText().find(line(n));
-    return at == TString::npos ? -2 : RowOf(area, static_cast<int>(at));
-  };
-  write(40);
-  ASSERT_TRUE(ShowsEnd(area));
-  Wheel(area, 4, [&] { return rowOfLine(25) >= 0; });
-  const int row = rowOfLine(25);
-  ASSERT_GE(row, 0);
-  const int before = area->AreaLen(TXU_CHARS);
-  write(15);
-  ASSERT_LT(area->AreaLen(TXU_CHARS), before) << "nothing was trimmed";
-  EXPECT_EQ(rowOfLine(25), row);
-  EXPECT_FALSE(ShowsEnd(area));
-  Wheel(area, 5, [&] { return ShowsEnd(area); });
-  write(15);
-  EXPECT_TRUE(ShowsEnd(area));
 }

@@ -8,13 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
-#include <FL/Fl_Text_Display.H>
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
 
 #include <cstdarg>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -138,24 +136,6 @@ class GadgetTest : public testing::Test {
                   ry + widget->y() + (dy < 0 ? widget->h() / 2 : dy));
     Settle();
     client.Click(button, count);
-  }
-
-  // The window row where character `pos` of a text area shows, or -1 when
-  // it is off screen.
-  static int RowOf(const TGadgetRef& area, int pos) {
-    int x, y;
-    return static_cast<Fl_Text_Display*>(WidgetOf(area))->position_to_xy(pos, &x, &y) ? y : -1;
-  }
-  static bool ShowsEnd(const TGadgetRef& area) {
-    return RowOf(area, area->AreaLen(TXU_CHARS)) >= 0;
-  }
-  // Turns the mouse wheel over a gadget (button 4 up, 5 down) until `done`
-  // (at most 50 notches).
-  void Wheel(const TGadgetRef& gadget, int button, const std::function<bool()>& done) {
-    for (int i = 0; i < 50 && !done(); ++i) {
-      ClickOn(gadget, 1, button);
-      WaitUntil(done, 200, [&] { Drain(); });
-    }
   }
 
   TXClient client;

@@ -23,6 +23,20 @@ class TextAreaTest : public GadgetTest {
   }
   // The style letters of the area's characters.
   static std::string Styles(const TGadgetRef& area) { return TextAreaStyleLetters(area.get()); }
+  // The window row where character `pos` shows, or -1 when it is off screen.
+  static int RowOf(const TGadgetRef& area, int pos) {
+    int x, y;
+    return Display(area)->position_to_xy(pos, &x, &y) ? y : -1;
+  }
+  static bool ShowsEnd(const TGadgetRef& area) { return RowOf(area, area->AreaLen(TXU_CHARS)) >= 0; }
+  // Turns the mouse wheel over the area (button 4 up, 5 down) until `done`.
+  template <class Done>
+  void Wheel(const TGadgetRef& area, int button, Done done) {
+    for (int i = 0; i < 50 && !done(); ++i) {
+      ClickOn(area, 1, button);
+      WaitUntil(done, 200, [&] { Drain(); });
+    }
+  }
 
   TGadgetRef window;
 };
@@ -132,6 +146,10 @@ TEST_F(TextAreaTest, AppendingFollowsTheEndUnlessAKeptViewWasScrolledBack) {
     if (keepView) {
       EXPECT_EQ(RowOf(area, lineStarts[30]), row) << "the reader's line moved";
       EXPECT_FALSE(ShowsEnd(area));
+      // Nor does the program's removal of lines above the view move it.
+      area->ReplaceText(0, lineStarts[10], u"", TXU_CHARS);
+      Settle();
+      EXPECT_EQ(RowOf(area, lineStarts[30] - lineStarts[10]), row) << "moved by a removal";
       // Back at the end, new lines are followed again.
       Wheel(area, 5, [&] { return ShowsEnd(area); });
       addLines(5);
