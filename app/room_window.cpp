@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/discussion_log.h"
 #include "app/program_state.h"
 #include "app/save_location.h"
 #include "app/saved_log.h"
@@ -33,7 +34,8 @@ TRoomGadgets BuildWindow(const TString& title) {
   g.window->SetMinimumSize(800, 480);
   const TGadgetRef& w = g.window;
   int cw = w->ClientWidth(), ch = w->ClientHeight();
-  g.logArea = MakeTextArea(210, 100, cw - 420, ch - 190, w, TXA_WORDWRAP | TXA_READONLY);
+  g.logArea = MakeTextArea(210, 100, cw - 420, ch - 190, w,
+                           TXA_WORDWRAP | TXA_READONLY | TXA_KEEPVIEW);
   Place(g.logArea, 1, 1, 1, 1);
   g.saveButton = MakeButton(u"Save...", cw - 300, ch - 80, 90, 24, w, BTN_PUSHLIKE);
   Place(g.saveButton, 0, 1, 0, 1);
@@ -94,16 +96,11 @@ class TRoomWindowView : public TRoomView {
  public:
   explicit TRoomWindowView(TRoomGadgets& g) : g_(g) {}
 
-  void AppendLog(const TString& text, TLogStyle style) override {
-    int start = g_.logArea->AreaLen(TXU_CHARS);
-    g_.logArea->AddText(text);
-    switch (style) {
-      case LOG_BOLD: g_.logArea->SetStyle(0, 0, 0, TXS_BOLD, start, -1, TXU_CHARS); break;
-      case LOG_RED: g_.logArea->SetStyle(255, 0, 0, 0, start, -1, TXU_CHARS); break;
-      case LOG_BLUE: g_.logArea->SetStyle(0, 0, 255, 0, start, -1, TXU_CHARS); break;
-      case LOG_PLAIN: break;
-    }
-  }
+  // Once the window is built: the discussion is written into its log area.
+  void AttachLog() { log_.emplace(g_.logArea); }
+  const TDiscussionLog& Discussion() const { return *log_; }
+
+  void AppendLog(const TString& text, TLogStyle style) override { log_->Append(text, style); }
   void AttentionSound() override {
     if (!ActiveGadget() && !Muted() && Program().dingSound) PlaySound(Program().dingSound);
   }
@@ -158,12 +155,13 @@ class TRoomWindowView : public TRoomView {
  private:
   bool Muted() const { return ButtonValue(g_.muteButton) != 0; }
   TRoomGadgets& g_;
+  std::optional<TDiscussionLog> log_;
 };
 
-void SaveDiscussion(const TRoomGadgets& g) {
+void SaveDiscussion(const TDiscussionLog& log) {
   TString path = RequestFile(u"Save discussion log", u"Text Files:txt", 1, FromBytes(DocumentsFolder()));
   if (path.empty()) return;
-  if (!SaveLogFile(ToBytes(path).c_str(), g.logArea->AreaText(0, -1, TXU_CHARS)))
+  if (!SaveLogFile(ToBytes(path).c_str(), log.Text()))
     Notify(u"The discussion log could not be saved to " + path + u".", 1);
 }
 
@@ -196,6 +194,7 @@ TRoomWindow::TRoomWindow() : impl_(new TImpl(Program())) {
   TImpl& r = *impl_;
   r.room.Enter();
   r.g = BuildWindow(Program().gameName + u": " + Program().localPlayer->name);
+  r.view.AttachLog();
   r.secondTimer = TTimer::Create(1.0f);
   r.lobbyTimer = TTimer::Create(0.005f);
   r.room.Welcome();
@@ -237,7 +236,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   } else if (source == g.changeSubjectButton && id == GadgetAction) {
     room.ChangeSubject(r.secondTimer ? r.secondTimer->Ticks() : 0);
   } else if (source == g.saveButton && id == GadgetAction) {
-    SaveDiscussion(g);
+    SaveDiscussion(r.view.Discussion());
   } else if (source == g.copyButton && id == GadgetAction) {
     g.logArea->Activate(ACT_COPY);
   } else if (id == AppTerminate) {

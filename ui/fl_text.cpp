@@ -30,11 +30,66 @@ struct TextBuffers {
 class TFLTextArea;
 TFLTextArea* TextAreaOf(Fl_Widget* widget);
 
+// Each buffer change costs the display a count of every line it holds, so
+// the program's own changes are made in as few steps as the toolkit allows.
+class TextView {
+ public:
+  virtual ~TextView() = default;
+  // Appends `bytes` at the end with the insertion point behind them and, when
+  // `follow`, the view scrolled to it, in one buffer change.
+  virtual void AppendAtEnd(const char* bytes, bool follow) = 0;
+  // Whether the reader is at the end: the end of the text, or the start of
+  // its last line, is on screen (restyling the last line may wrap it onto
+  // one more row than it was laid out with).
+  virtual bool AtEnd() const = 0;
+  // After the style letters of [start, end) changed: the lines on screen are
+  // wrapped again with the new fonts and redrawn, when the range shows.
+  virtual void Restyled(int start, int end) = 0;
+  // Set during the program's own buffer changes: text added or removed
+  // above the view leaves the text on screen where it is, where the toolkit
+  // would scroll by as many lines.
+  bool holdView = false;
+};
+
 template <class Base>
-class GadgetText : public TextBuffers, public Base {
+class GadgetText : public TextBuffers, public Base, public TextView {
  public:
   GadgetText(int x, int y, int w, int h) : Base(x, y, w, h) { Base::buffer(&text); }
   int handle(int event) override;
+
+  void AppendAtEnd(const char* bytes, bool follow) override {
+    Base::insert_position(text.length());
+    // The display scrolls to the insertion point in the layout pass that
+    // follows the change, instead of in a pass of its own.
+    if (follow && *bytes) this->display_insert_position_hint = 1;
+    Base::insert(bytes);  // moves the insertion point behind the new text
+    if (follow && !*bytes) Base::show_insert_position();
+  }
+  void resize(int x, int y, int w, int h) override {
+    // The toolkit moves its top line with a change above the view but not
+    // the top line it was last asked for, and then scrolls to the latter.
+    if (holdView) {
+      this->mTopLineNumHint = this->mTopLineNum;
+      this->mHorizOffsetHint = this->mHorizOffset;
+    }
+    Base::resize(x, y, w, h);
+  }
+  bool AtEnd() const override {
+    const int end = text.length();
+    return Shows(end) || Shows(text.line_start(std::max(0, end - 1)));
+  }
+  void Restyled(int start, int end) override {
+    if (end < this->mFirstChar || start > this->mLastChar) return;
+    this->calc_line_starts(0, this->mNVisibleLines);
+    this->calc_last_char();
+    Base::redraw();
+  }
+
+ private:
+  bool Shows(int pos) const {
+    int x, y;
+    return Base::position_to_xy(pos, &x, &y) != 0;
+  }
 };
 
 class TFLTextArea : public TFLGadget {
@@ -109,12 +164,11 @@ class TFLTextArea : public TFLGadget {
   void AddText(const TString& text) override {
     if (!text_) return;
     std::string bytes = ToBytes(text);
-    ProgramEdit([&] { text_->append(bytes.c_str()); });
+    const bool follow = locked == 0 && (!(style & TXA_KEEPVIEW) || view_->AtEnd());
     text_->unselect();
-    display_->insert_position(text_->length());
+    ProgramEdit([&] { view_->AppendAtEnd(bytes.c_str(), follow); });
     intLastCursorPos = text_->length();
     intLastCursorLen = 0;
-    if (locked == 0) display_->show_insert_position();
   }
 
   int AreaLen(int units) override {
@@ -144,14 +198,16 @@ class TFLTextArea : public TFLGadget {
 
   void SetStyle(int r, int g, int b, int flags, int pos, int length, int units) override {
     if (!text_) return;
-    LockText();
+    // Restyling leaves the text, the selection, the insertion point and the
+    // top line as they are, so it needs no lock: its select-all is a buffer
+    // change, which makes the display count all its lines twice.
     int letter = StyleLetter(r, g, b, StyledFont(font.font, flags));
-    int start, end;
-    if (letter >= 0 && Range(pos, length, units, start, end) && end > start)
-      styles_->replace(start, end,
-                       std::string(static_cast<size_t>(end - start), static_cast<char>(letter)).c_str());
-    UnlockText();
     if (letter < 0) throw TRuntimeError("SetStyle failed");
+    int start, end;
+    if (!Range(pos, length, units, start, end) || end <= start) return;
+    styles_->replace(start, end,
+                     std::string(static_cast<size_t>(end - start), static_cast<char>(letter)).c_str());
+    view_->Restyled(start, end);
   }
 
   void SetSelection(int pos, int length, int units) override {
@@ -257,6 +313,7 @@ class TFLTextArea : public TFLGadget {
   template <class W>
   void Bind(W* widget, Fl_Text_Buffer& text, Fl_Text_Buffer& styles) {
     display_ = widget;
+    view_ = widget;
     text_ = &text;
     styles_ = &styles;
     table_.reserve(TStyleTable::kMaxEntries);
@@ -268,6 +325,7 @@ class TFLTextArea : public TFLGadget {
     if (text_) text_->remove_modify_callback(ModifiedCb, this);
     text_ = styles_ = nullptr;
     display_ = nullptr;
+    view_ = nullptr;
   }
 
   static void ModifiedCb(int pos, int inserted, int deleted, int, const char*, void* data) {
@@ -278,7 +336,9 @@ class TFLTextArea : public TFLGadget {
   template <class F>
   void ProgramEdit(F edit) {
     const int before = ++ignore;
+    view_->holdView = true;
     edit();
+    view_->holdView = false;
     if (ignore == before) --ignore;  // nothing changed, so nothing consumed it
   }
 
@@ -341,6 +401,7 @@ class TFLTextArea : public TFLGadget {
   }
 
   Fl_Text_Display* display_ = nullptr;
+  TextView* view_ = nullptr;
   Fl_Text_Buffer* text_ = nullptr;
   Fl_Text_Buffer* styles_ = nullptr;
   TStyleTable styleTable_;

@@ -23,6 +23,21 @@ class TextAreaTest : public GadgetTest {
   }
   // The style letters of the area's characters.
   static std::string Styles(const TGadgetRef& area) { return TextAreaStyleLetters(area.get()); }
+  // The window row where character `pos` shows, or -1 when it is off screen.
+  static int RowOf(const TGadgetRef& area, int pos) {
+    int x, y;
+    return Display(area)->position_to_xy(pos, &x, &y) ? y : -1;
+  }
+  static bool ShowsEnd(const TGadgetRef& area) { return RowOf(area, area->AreaLen(TXU_CHARS)) >= 0; }
+  // Turns the mouse wheel over the area (button 4 up, 5 down) until `done`.
+  template <class Done>
+  void Wheel(const TGadgetRef& area, int button, Done done) {
+    for (int i = 0; i < 50 && !done(); ++i) {
+      ClickOn(area, 1, button);
+      WaitUntil(done, 200, [&] { Drain(); });
+    }
+  }
+
   TGadgetRef window;
 };
 
@@ -105,6 +120,42 @@ TEST_F(TextAreaTest, AppendingClearsTheUsersSelectionAndLockingKeepsIt) {
   area->AddText(u"three");
   EXPECT_EQ(area->GetSelectionLength(TXU_CHARS), 0);
   EXPECT_EQ(area->GetCursorPos(TXU_CHARS), area->AreaLen(TXU_CHARS));
+}
+
+// A reader who scrolled back to read was pulled to the end by every new line.
+TEST_F(TextAreaTest, AppendingFollowsTheEndUnlessAKeptViewWasScrolledBack) {
+  for (int keepView : {0, int{TXA_KEEPVIEW}}) {
+    SCOPED_TRACE(keepView);
+    TGadgetRef area = MakeArea(TXA_WORDWRAP | TXA_READONLY | keepView);
+    std::vector<int> lineStarts;
+    auto addLines = [&](int count) {
+      for (int i = 0; i < count; ++i) {
+        lineStarts.push_back(area->AreaLen(TXU_CHARS));
+        area->AddText(u"line " + DecimalText(static_cast<long long>(lineStarts.size())) + u"\n");
+      }
+      Settle();
+    };
+    addLines(60);
+    EXPECT_TRUE(ShowsEnd(area));  // at the end, the view follows
+
+    Wheel(area, 4, [&] { return RowOf(area, lineStarts[30]) >= 0; });
+    ASSERT_FALSE(ShowsEnd(area));
+    const int row = RowOf(area, lineStarts[30]);
+    ASSERT_GE(row, 0);
+    addLines(30);
+    if (keepView) {
+      EXPECT_EQ(RowOf(area, lineStarts[30]), row) << "the reader's line moved";
+      EXPECT_FALSE(ShowsEnd(area));
+      // Nor does the program's removal of lines above the view move it.
+      area->ReplaceText(0, lineStarts[10], u"", TXU_CHARS);
+      Settle();
+      EXPECT_EQ(RowOf(area, lineStarts[30] - lineStarts[10]), row) << "moved by a removal";
+      // Back at the end, new lines are followed again.
+      Wheel(area, 5, [&] { return ShowsEnd(area); });
+      addLines(5);
+    }
+    EXPECT_TRUE(ShowsEnd(area));
+  }
 }
 
 TEST_F(TextAreaTest, RangesInCharactersAndLines) {
