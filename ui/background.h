@@ -20,6 +20,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,11 @@ class TBackgroundTask : public TObject {
   // after `after` has finished when it is given; then announces the task on
   // the main thread. Without a thread the body runs here, at once.
   void Launch(std::function<void()> body, TBackgroundTaskRef after);
+  // The work's thread keeps what escaped it; Result raises it again.
+  void KeepFailure(std::exception_ptr failure) { _failure = std::move(failure); }
+  void RaiseFailure() const {
+    if (_failure) std::rethrow_exception(_failure);
+  }
 
  private:
   static void Announce(void* object, void* argument);
@@ -65,6 +71,7 @@ class TBackgroundTask : public TObject {
   bool _finished = false;   // the work has returned (guarded by _mutex)
   bool _cancelled = false;  // guarded by _mutex
   bool _done = false;       // main thread: the result is readable
+  std::exception_ptr _failure;  // written by the work's thread before it finishes
 };
 
 // A task whose work returns a T (default-constructible and movable).
@@ -79,13 +86,24 @@ class TBackground : public TBackgroundTask {
   static std::shared_ptr<TBackground<T>> Start(TWork work, TBackgroundTaskRef after = nullptr) {
     auto task = std::make_shared<TBackground<T>>();
     TBackground<T>* raw = task.get();
-    task->Launch([raw, work = std::move(work)] { raw->_result = work(*raw); }, std::move(after));
+    task->Launch(
+        [raw, work = std::move(work)] {
+          try {
+            raw->_result = work(*raw);
+          } catch (...) {
+            raw->KeepFailure(std::current_exception());
+          }
+        },
+        std::move(after));
     return task;
   }
 
-  // Main thread, once Done(): what the work returned.
-  const T& Result() const { return _result; }
-  T TakeResult() { return std::move(_result); }
+  // Main thread, once Done(): what the work returned. An exception that
+  // escaped the work is raised here instead, on the main thread.
+  const T& Result() const {
+    RaiseFailure();
+    return _result;
+  }
 
  private:
   T _result{};

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/error.h"
 #include "ui/event_queue.h"
 
 namespace {
@@ -46,6 +47,12 @@ TEST_F(BackgroundTest, TheResultArrivesAsAnEventWhileTheMainThreadGoesOn) {
   ASSERT_TRUE(task->Done());
   EXPECT_EQ(task->Result(), 42);
   EXPECT_EQ(TEvent::DescriptionForId(BackgroundDone()), u"BackgroundDone");
+
+  // An error of the work is raised where its result is read.
+  auto failing = TBackground<int>::Start(
+      [](const TBackgroundTask&) -> int { throw TRuntimeError("ENet errror"); });
+  WaitDone(failing);
+  EXPECT_THROW(failing->Result(), TRuntimeError);
 }
 
 TEST_F(BackgroundTest, ALaneKeepsItsOrderAndCancelReachesTheWork) {
