@@ -15,9 +15,10 @@
 
 #include "replication/transport.h"
 
-// How long a closing waits for its last packets by default. Peers serve
-// their hosts often, and the acknowledgement comes from the same service
-// pass that hands a packet over, so once it is here the packet is safe.
+// How long a closing waits for its last packets by default. A receiver may
+// serve its host as seldom as once a second; the acknowledgement comes from
+// the same service pass that hands the packet over, so once it is here the
+// packet is safe.
 constexpr int32_t GNET_CLOSE_WAIT_MS = 2500;
 
 class TGNetClosing {

@@ -7,9 +7,11 @@
 // it numbers the replicas that came through it.
 //
 // No traffic flows outside Sync(), except the handshake inside Connect() and
-// the disconnect requests of Close(). Everything runs on the caller's thread;
-// call Sync() regularly, since the transport's acknowledgements, retries and
-// time-outs also run only inside it.
+// the disconnect requests of Close(). Everything runs on the caller's thread
+// (a connection opened elsewhere can be adopted, and CloseLater hands the
+// closing network over to be finished elsewhere); call Sync() regularly,
+// since the transport's acknowledgements, retries and time-outs also run
+// only inside it.
 //
 // Remote input never raises: a packet that breaks a rule (malformed, a
 // creation for which no id is free, an update for an id the sender does not
