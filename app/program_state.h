@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/room_model.h"
+#include "ui/background.h"
 
 class TGNetHost;
 class TSound;
@@ -15,6 +16,9 @@ struct TProgramState {
   std::shared_ptr<TPlayer> localPlayer;
   std::shared_ptr<TGNetHost> netHost;  // one per room visit
   TString roomName;                    // non-empty while announced to the lobby
+  // The lobby commands (add, ref, rem), run in the background one after
+  // another, so that none overtakes the one before it.
+  TBackgroundLane lobbyCommands;
   TString browserChoice;               // "CANCEL", "HOST" or a room's address
   int topicIndex = 0;
   std::shared_ptr<TSound> dingSound;

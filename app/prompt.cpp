@@ -64,3 +64,29 @@ TString PromptText(const TString& title, const TString& initialText) {
   window->CleanUp();
   return result;
 }
+
+TProgressEnd WaitWithProgress(const TString& text, const TBackgroundTaskRef& task) {
+  if (task->Done()) return PROGRESS_DONE;
+  TGadgetRef window =
+      MakeWindow(text, 0, 0, 300, 70, nullptr, WIN_CENTRED | WIN_CLIENT_RECT | WIN_TITLED);
+  if (!window) {
+    // Nothing to cancel with: wait for the task's own event.
+    return RunEventLoop([&](const TEvent&) -> std::optional<TProgressEnd> {
+      if (task->Done()) return PROGRESS_DONE;
+      return std::nullopt;
+    });
+  }
+  MakeLabel(text, 10, 10, 280, 20, window, 0);
+  TGadgetRef cancel = MakeButton(u"Cancel", 110, 40, 80, 24, window, BTN_CANCEL);
+  TProgressEnd end = RunEventLoop([&](const TEvent& event) -> std::optional<TProgressEnd> {
+    // Tested on every event: the task's own event is not the only sign.
+    if (task->Done()) return PROGRESS_DONE;
+    if (event.source == window && event.id == WindowClose) return PROGRESS_CANCELLED;
+    if (event.source == cancel && event.id == GadgetAction) return PROGRESS_CANCELLED;
+    if (event.id == AppTerminate) return PROGRESS_TERMINATE;
+    return std::nullopt;
+  });
+  if (end != PROGRESS_DONE) task->Cancel();
+  window->CleanUp();
+  return end;
+}

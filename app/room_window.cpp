@@ -8,6 +8,7 @@
 #include "app/saved_log.h"
 #include "lobby/lobby_client.h"
 #include "sound/sound.h"
+#include "ui/background.h"
 #include "ui/event_loop.h"
 #include "ui/gadget.h"
 #include "ui/gui.h"
@@ -176,6 +177,17 @@ void CapInput(const TGadgetRef& field) {
   if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
 }
 
+// Renews the room's lobby entry without waiting: the answer is not used.
+// It queues behind the lobby commands before it, and a later withdrawal
+// behind it, so that it can neither overtake the announcement nor renew a
+// room already withdrawn.
+void RefreshLobbyEntry() {
+  TProgramState& program = Program();
+  TString game = program.gameName, room = program.roomName;
+  program.lobbyCommands.Start<int>(
+      [game, room](const TBackgroundTask&) { return LobbyRefresh(game, room); });
+}
+
 }  // namespace
 
 struct TRoomWindow::TImpl {
@@ -221,7 +233,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   } else if (source == r.secondTimer && id == TimerTick) {
     room.Tick(r.secondTimer->Ticks(), r.lobbyTimer ? r.lobbyTimer->Ticks() : 0);
   } else if (source == r.lobbyTimer && id == TimerTick) {
-    if (!Program().roomName.empty()) LobbyRefresh(Program().gameName, Program().roomName);
+    if (!Program().roomName.empty()) RefreshLobbyEntry();
   } else if ((source == g.redButton || source == g.undecidedButton || source == g.blueButton) &&
              id == GadgetAction) {
     room.ChangeSide(SelectedSide(g));

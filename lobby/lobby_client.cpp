@@ -9,8 +9,10 @@
 namespace {
 
 const TLobbyAddress& LobbyAddress() {
-  static const TLobbyAddress address = ParseLobbyAddress(std::getenv("COLLOQUOR_LOBBY"));
-  return address;
+  // Never freed: a request still running on its own thread at exit reads it.
+  static const TLobbyAddress* address =
+      new TLobbyAddress(ParseLobbyAddress(std::getenv("COLLOQUOR_LOBBY")));
+  return *address;
 }
 
 // A socket connected to the lobby, or null when the name does not resolve,

@@ -1,6 +1,8 @@
 // The lobby client: synchronous HTTP/1.0 requests to the lobby web service,
-// one connection each. Main thread only. No call raises or shows a message;
-// an unreachable lobby gives empty answers.
+// one connection each. Every call blocks the thread that makes it, so the
+// program makes them on tasks of their own (ui/background.h); calls may run
+// on several threads at once. No call raises or shows a message; an
+// unreachable lobby gives empty answers.
 //
 // The lobby is where the environment variable COLLOQUOR_LOBBY says, written
 // "host" or "host:port" (port 80 when absent), read at the first call; unset,

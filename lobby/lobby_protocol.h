@@ -1,7 +1,7 @@
 // The pure parts of the lobby client: the room record, escaping, where the
 // lobby is, the query and request texts, and the reading of answers. No
 // sockets here: these are plain functions over text, safe on any thread
-// (except LobbyLimits, main thread only).
+// (LobbyLimits may be changed only while no request runs).
 #pragma once
 
 #include <memory>
@@ -82,5 +82,6 @@ struct TLobbyLimits {
   size_t lineBytes = 64 * 1024;
   size_t answerBytes = 4 * 1024 * 1024;
 };
-// The limits in force (tests shorten the times). Main thread only.
+// The limits in force (tests shorten the times). Requests read them on
+// their own threads: change them only while none runs.
 TLobbyLimits& LobbyLimits();

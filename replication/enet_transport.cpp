@@ -154,9 +154,11 @@ class TENetEndpoint : public TNetEndpoint {
   void Flush() override { enet_host_flush(_host); }
 
   // Waits for the CONNECT event of `server`, leaving the other events queued.
-  std::unique_ptr<TPeerLink> AwaitConnection(ENetPeer* server, int32_t timeoutMs) {
+  std::unique_ptr<TPeerLink> AwaitConnection(ENetPeer* server, int32_t timeoutMs,
+                                             const std::function<bool()>& stop) {
     int32_t deadline = MilliSecs() + timeoutMs;
     for (int32_t now = MilliSecs(); !ClockReached(now, deadline); now = MilliSecs()) {
+      if (stop && stop()) break;
       Poll();
       auto found = std::find_if(_events.begin(), _events.end(), [&](const TQueuedEvent& q) {
         return q.event.type == ENET_EVENT_TYPE_CONNECT && q.event.peer == server;
@@ -169,6 +171,8 @@ class TENetEndpoint : public TNetEndpoint {
       // Sleep until traffic arrives or a little time passed, not past the deadline.
       Wait(std::min(deadline - now, kPollMs));
     }
+    // Called off: the other end may have accepted meanwhile, or may still.
+    enet_peer_disconnect_now(server, 0);
     return nullptr;
   }
 
@@ -221,7 +225,18 @@ std::unique_ptr<TNetEndpoint> ListenENet(int port) {
   return std::make_unique<TENetEndpoint>(host);
 }
 
-TENetConnection ConnectENet(uint32_t ip, int port, int32_t timeoutMs) {
+TENetConnection::TENetConnection(std::unique_ptr<TNetEndpoint> endpoint,
+                                 std::unique_ptr<TPeerLink> server)
+    : endpoint(std::move(endpoint)), server(std::move(server)) {}
+
+TENetConnection::~TENetConnection() {
+  if (!endpoint || !server) return;
+  server->Disconnect();
+  endpoint->Flush();
+}
+
+TENetConnection ConnectENet(uint32_t ip, int port, int32_t timeoutMs,
+                            const std::function<bool()>& stop) {
   ENetHost* host = CreateENetHost(nullptr);
   if (!host) return {};
   auto endpoint = std::make_unique<TENetEndpoint>(host);
@@ -230,7 +245,7 @@ TENetConnection ConnectENet(uint32_t ip, int port, int32_t timeoutMs) {
   address.port = static_cast<enet_uint16>(port);
   ENetPeer* server = enet_host_connect(host, &address, kChannels, 0);
   if (!server) return {};
-  std::unique_ptr<TPeerLink> link = endpoint->AwaitConnection(server, timeoutMs);
+  std::unique_ptr<TPeerLink> link = endpoint->AwaitConnection(server, timeoutMs, stop);
   if (!link) return {};
   return {std::move(endpoint), std::move(link)};
 }

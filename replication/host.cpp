@@ -14,15 +14,6 @@ namespace {
 // A flood of packets must not keep one Sync going without end; what is left
 // waits for the next Sync.
 constexpr size_t kMaxEventsPerSync = 1u << 17;
-// How long Close waits for its last packets to be acknowledged. A receiver
-// drops packets that it reads together with the disconnect, and an
-// application syncs about once a second; the acknowledgement comes from the
-// same service pass that hands the packet to the receiver, so once it is
-// here the packet is safe.
-constexpr int32_t kCloseDrainMs = 2500;
-// Longest pause of that wait; incoming traffic ends it earlier.
-constexpr int32_t kPollMs = 5;
-
 // Id 0 names nothing, and a sender announces an id again only after closing
 // it: either would leave a replica that no later message reaches.
 std::optional<TDropReason> CreationRefusal(const TGNetPeer& sender, int32_t remoteId,
@@ -63,7 +54,12 @@ int TGNetHost::Listen(int port) {
 int TGNetHost::Connect(uint32_t ip, int port, int32_t timeoutMs) {
   if (!CanOpen(port)) return 0;
   TENetConnection connection = ConnectENet(ip, port, timeoutMs);
-  if (!UseEndpoint(std::move(connection.endpoint))) return 0;
+  return Adopt(connection);
+}
+
+int TGNetHost::Adopt(TENetConnection& connection) {
+  if (!connection.endpoint || !connection.server || !CanOpen(0)) return 0;
+  UseEndpoint(std::move(connection.endpoint));
   AddPeer(std::move(connection.server));
   return 1;
 }
@@ -115,28 +111,26 @@ void TGNetHost::HandleEvent(TNetEvent& event) {
   throw TRuntimeError("GNet error");
 }
 
-void TGNetHost::AwaitAcknowledgements() {
-  int32_t deadline = MilliSecs() + kCloseDrainMs;
-  for (int32_t now = MilliSecs(); !ClockReached(now, deadline); now = MilliSecs()) {
-    bool sending = std::any_of(_peers.begin(), _peers.end(),
-                               [](const TGNetPeerRef& peer) { return peer->IsSending(); });
-    if (!sending) return;
-    _endpoint->Poll();
-    _drops.Add(TDropReason::ArrivedWhileClosing, static_cast<int64_t>(_endpoint->DropPending()));
-    _endpoint->Wait(std::min(deadline - now, kPollMs));
-  }
+void TGNetHost::Close() {
+  std::unique_ptr<TGNetClosing> closing = CloseLater();
+  if (!closing) return;
+  closing->Finish(GNET_CLOSE_WAIT_MS);
+  _drops.Add(TDropReason::ArrivedWhileClosing, closing->DroppedArrivals());
 }
 
-void TGNetHost::Close() {
-  if (_isClosed) return;
+std::unique_ptr<TGNetClosing> TGNetHost::CloseLater() {
+  if (_isClosed) return nullptr;
   _isClosed = true;
-  if (_endpoint) AwaitAcknowledgements();
-  for (const auto& peer : _peers) peer->Close();
+  std::vector<std::unique_ptr<TPeerLink>> links;
+  for (const auto& peer : _peers) {
+    // Without a network of ours nobody waits for the links: end them now.
+    if (!_endpoint) peer->Close();
+    if (auto link = peer->Detach()) links.push_back(std::move(link));
+  }
   _peers.clear();
-  if (!_endpoint) return;
-  _drops.Add(TDropReason::ArrivedWhileClosing, static_cast<int64_t>(_endpoint->DropPending()));
-  _endpoint->Flush();  // the disconnect requests leave now
-  _endpoint.reset();
+  if (!_endpoint) return nullptr;
+  // Events read but not handled are the closing's to drop and count.
+  return std::make_unique<TGNetClosing>(std::move(_endpoint), std::move(links));
 }
 
 // --- Ids and local objects -----------------------------------------------

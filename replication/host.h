@@ -7,9 +7,11 @@
 // it numbers the replicas that came through it.
 //
 // No traffic flows outside Sync(), except the handshake inside Connect() and
-// the disconnect requests of Close(). Everything runs on the caller's thread;
-// call Sync() regularly, since the transport's acknowledgements, retries and
-// time-outs also run only inside it.
+// the disconnect requests of Close(). Everything runs on the caller's thread
+// (a connection opened elsewhere can be adopted, and CloseLater hands the
+// closing network over to be finished elsewhere); call Sync() regularly,
+// since the transport's acknowledgements, retries and time-outs also run
+// only inside it.
 //
 // Remote input never raises: a packet that breaks a rule (malformed, a
 // creation for which no id is free, an update for an id the sender does not
@@ -25,10 +27,13 @@
 #include <optional>
 #include <vector>
 
+#include "replication/closing.h"
 #include "replication/drops.h"
 #include "replication/object.h"
 #include "replication/peer.h"
 #include "replication/transport.h"
+
+struct TENetConnection;
 
 class TGNetHost : public TObject {
  public:
@@ -41,12 +46,19 @@ class TGNetHost : public TObject {
   // (e.g. "GNet message data too large"); never because of a peer's input.
   void Sync();
   // Disconnects every peer and ends the network. Objects and lists stay.
-  // What the last Sync queued is first given up to 2.5 s to be acknowledged
-  // (a receiver drops packets that arrive together with the disconnect, so a
-  // leaving process's last words would be lost); packets arriving meanwhile
-  // are dropped. A second call does nothing; a closed host neither listens
-  // nor connects again, and its Sync only advances local states.
+  // What the last Sync queued is first given up to GNET_CLOSE_WAIT_MS to be
+  // acknowledged (a receiver drops packets that arrive together with the
+  // disconnect, so a leaving process's last words would be lost); packets
+  // arriving meanwhile are dropped. A second call does nothing; a closed host
+  // neither listens nor connects again, and its Sync only advances local
+  // states.
   void Close();
+  // Close without the wait: the host is closed at once, and what it still
+  // has on the network (socket, peers' links) is handed to the caller to be
+  // finished, on any thread (replication/closing.h); the port stays taken
+  // until then. Null when the host had no network. Drops counted while
+  // finishing are the closing's, not the host's.
+  std::unique_ptr<TGNetClosing> CloseLater();
 
   // 1 when now listening on UDP `port` on every interface, else 0 (already
   // listening or connected, closed, or the port is taken).
@@ -54,6 +66,11 @@ class TGNetHost : public TObject {
   // 1 when connected to `ip` (IPv4, most significant byte first) within
   // `timeoutMs`, else 0 with the host idle again.
   int Connect(uint32_t ip, int port, int32_t timeoutMs);
+  // 1 when the host now uses `connection`, opened beforehand (perhaps on
+  // another thread), as its connection to the listening host; its members
+  // are then taken. 0, leaving it as it is, when the connection failed or
+  // the host already listens, is connected or is closed.
+  int Adopt(TENetConnection& connection);
   // Puts the host on a network of the caller's making (a harness); false,
   // dropping `endpoint`, when the host already has one or is closed.
   bool UseEndpoint(std::unique_ptr<TNetEndpoint> endpoint);
@@ -113,7 +130,6 @@ class TGNetHost : public TObject {
   void ReceiveUpdate(const TGNetPeerRef& peer, TGNetMsg& msg);
   void ReceiveMessage(const TGNetMsg& msg);
   void CloseOwnedObject(const TGNetPeerRef& peer, const TGNetObjectRef& obj, bool listed);
-  void AwaitAcknowledgements();
 
   std::unique_ptr<TNetEndpoint> _endpoint;  // null while idle and once closed
   TGNetPeerList _peers;

@@ -11,7 +11,7 @@ void TGNetPeer::Close() {
   Detach();
 }
 
-void TGNetPeer::Detach() { _link.reset(); }
+std::unique_ptr<TPeerLink> TGNetPeer::Detach() { return std::move(_link); }
 
 TConnectionId TGNetPeer::Connection() const { return _link ? _link->Connection() : TConnectionId{}; }
 

@@ -26,8 +26,9 @@ class TGNetPeer : public TObject {
 
   // Asks the remote end to disconnect, then lets the link go.
   void Close();
-  // Lets the link go without a request (the transport already ended it).
-  void Detach();
+  // Lets the link go without a request (the transport already ended it, or
+  // the caller ends it): the link is returned, the peer sends nothing more.
+  std::unique_ptr<TPeerLink> Detach();
 
   // The link's name for its connection; empty once the link is gone.
   TConnectionId Connection() const;

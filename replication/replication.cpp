@@ -25,6 +25,15 @@ TGNetHostRef NewReplicationHost() {
 }
 
 void CloseReplicationHost(const TGNetHostRef& host) { Checked(host).Close(); }
+
+TGNetClosingRef CloseReplicationHostLater(const TGNetHostRef& host) {
+  return Checked(host).CloseLater();
+}
+
+void FinishClosing(const TGNetClosingRef& closing, int32_t maxMs,
+                   const std::function<bool()>& stop) {
+  if (closing) closing->Finish(maxMs, stop);
+}
 void SyncReplication(const TGNetHostRef& host) { Checked(host).Sync(); }
 int ListenReplication(const TGNetHostRef& host, int port) { return Checked(host).Listen(port); }
 
@@ -48,6 +57,19 @@ int ConnectReplication(const TGNetHostRef& host, const TString& address, int por
   // Without an IPv4 address there is nobody to wait for.
   if (!ResolveIPv4(address, ip)) return 0;
   return checked.Connect(ip, port, timeoutMs);
+}
+
+TGNetConnectionRef OpenConnection(uint32_t ip, int port, int32_t timeoutMs,
+                                  const std::function<bool()>& stop) {
+  InitReplication();
+  auto connection = std::make_shared<TENetConnection>(ConnectENet(ip, port, timeoutMs, stop));
+  if (!connection->endpoint) return nullptr;
+  return connection;
+}
+
+int AdoptConnection(const TGNetHostRef& host, const TGNetConnectionRef& connection) {
+  TGNetHost& checked = Checked(host);
+  return connection ? checked.Adopt(*connection) : 0;
 }
 
 const TGNetObjectList& ReplicatedObjects(const TGNetHostRef& host, int state) {

@@ -8,7 +8,8 @@
 // ReplicatedObjects(host, OBJ_CREATED / OBJ_MODIFIED / OBJ_CLOSED) and
 // ReceivedMessages; at the end CloseReplicationHost.
 //
-// Main thread only. Errors of local use raise TRuntimeError with a fixed
+// One thread per host (the main thread, in the program); OpenConnection and
+// FinishClosing are the parts meant for other threads. Errors of local use raise TRuntimeError with a fixed
 // text; nothing a peer sends raises: what breaks a rule is dropped and
 // counted (DropCount). Every object argument must be non-null ("Null GNet
 // object" otherwise). The host itself (replication/host.h) stays behind
@@ -16,13 +17,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "core/object.h"
+#include "replication/closing.h"
 #include "replication/drops.h"
 #include "replication/object.h"
 #include "replication/slot.h"
+
+struct TENetConnection;
+using TGNetConnectionRef = std::shared_ptr<TENetConnection>;
+using TGNetClosingRef = std::shared_ptr<TGNetClosing>;
 
 // Starts the network once per process (its shutdown is registered with
 // atexit). NewReplicationHost calls it; calling it earlier is harmless.
@@ -30,7 +37,19 @@ void InitReplication();
 
 TGNetHostRef NewReplicationHost();
 // Disconnects the peers and ends the ENet host; the objects stay readable.
+// Waits up to GNET_CLOSE_WAIT_MS for the last packets to be acknowledged.
 void CloseReplicationHost(const TGNetHostRef& host);
+// Closing without the wait: the host is closed at once (as above), and what
+// it still has on the network is returned, to be finished by FinishClosing
+// on any one thread while this one goes on; until then the port stays
+// taken. Null when the host had no network.
+TGNetClosingRef CloseReplicationHostLater(const TGNetHostRef& host);
+// Waits at most `maxMs`, or until `stop()` returns true, for the last
+// packets to be acknowledged, then sends the disconnect requests and frees
+// the port. Nothing for null; a second call does nothing; dropping the last reference to an
+// unfinished closing finishes it without waiting.
+void FinishClosing(const TGNetClosingRef& closing, int32_t maxMs,
+                   const std::function<bool()>& stop = nullptr);
 void SyncReplication(const TGNetHostRef& host);
 // 1 when listening on UDP `port` on every interface, else 0.
 int ListenReplication(const TGNetHostRef& host, int port);
@@ -39,6 +58,18 @@ int ListenReplication(const TGNetHostRef& host, int port);
 // host idle again; an address without an IPv4 address fails at once.
 int ConnectReplication(const TGNetHostRef& host, const TString& address, int port,
                        int32_t timeoutMs);
+// Joining in two halves, so that the wait need not hold the host's thread.
+// OpenConnection does the waiting and touches no host: it may run on a thread
+// of its own. It connects to `ip` (IPv4, most significant byte first) on UDP
+// `port`, waiting at most `timeoutMs`, or until `stop()` returns true (asked
+// every few milliseconds); null when nobody accepted. A connection that no
+// host adopts is ended, the other end told, when its last reference goes.
+TGNetConnectionRef OpenConnection(uint32_t ip, int port, int32_t timeoutMs,
+                                  const std::function<bool()>& stop = nullptr);
+// On the host's thread: 1 when `host` is now connected over `connection`
+// (as after a successful ConnectReplication), else 0: no connection, or the
+// host already listens, is connected or is closed.
+int AdoptConnection(const TGNetHostRef& host, const TGNetConnectionRef& connection);
 
 // OBJ_ALL: every object known here, in order of creation here; OBJ_CREATED,
 // OBJ_MODIFIED, OBJ_CLOSED: the replicas that changed so in the latest sync.

@@ -288,9 +288,24 @@ class Instance:
                     break
                 self.click(browser, *BROWSER["refresh"])
                 time.sleep(0.5)
-        self.click(browser, *BROWSER["first_row"])
-        self.click(browser, *BROWSER["join"])
+        self.choose_first_room(browser)
         return self.room_window()
+
+    def choose_first_room(self, browser):
+        """Joins the browser's first room. The list fills once the lobby has
+        answered, after the window shows: a choice made before that finds no
+        row, so it is made again while the browser stays open."""
+        title = "^Server List: ColloquorRC2b$"
+        for _ in range(10):
+            if not self.windows(title):
+                return
+            self.click(browser, *BROWSER["first_row"])
+            self.click(browser, *BROWSER["join"])
+            try:
+                wait_for(lambda: not self.windows(title), 3, "the browser to close")
+            except AssertionError:
+                pass
+        raise AssertionError("%s: the first room could not be chosen" % self.name)
 
     def room_window(self, timeout=60):
         return self.window("^ColloquorRC2b: ", timeout)

@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from colloquor_e2e import BROWSER, Harness, exit_unless_root_facilities, wait_for
+from colloquor_e2e import Harness, exit_unless_root_facilities, wait_for
 
 BUILD_DIR = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build")
 BROWSER_TITLE = "^Server List: ColloquorRC2b$"
@@ -132,9 +132,7 @@ class Room(unittest.TestCase):
         # /ban: kicked at once, and again within about a second of returning.
         hal.say("/ban dave0")
         browser = twin.window(BROWSER_TITLE)
-        twin.click(browser, *BROWSER["first_row"])
-        twin.click(browser, *BROWSER["join"])
-        twin.gone(BROWSER_TITLE)
+        twin.choose_first_room(browser)
         twin.window(BROWSER_TITLE)
 
         # The host's window is closed: the program ends after its clean-up,

@@ -56,6 +56,10 @@ class TLobbyProcess {
   }
 
   int Port() const { return _port; }
+  // Holds the lobby still (the system still accepts connections for it, and
+  // nothing is answered) until Thaw.
+  void Freeze() const { kill(_pid, SIGSTOP); }
+  void Thaw() const { kill(_pid, SIGCONT); }
   std::string Address() const { return "127.0.0.1:" + std::to_string(_port); }
   std::string Log() const {
     std::ifstream file(_logPath);

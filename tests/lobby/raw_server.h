@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/read_until_closed.h"
@@ -39,6 +40,12 @@ class TRawServer {
   void Set(Behaviour behaviour) {
     std::lock_guard<std::mutex> lock(_mutex);
     _behaviour = std::move(behaviour);
+  }
+  // The behaviour for requests that contain `part` (say "opt=ping"); the
+  // one given to Set serves the others.
+  void SetFor(const std::string& part, Behaviour behaviour) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _routes.emplace_back(part, std::move(behaviour));
   }
   // Everything each connection sent, in order of arrival.
   std::vector<std::string> Requests() {
@@ -167,6 +174,8 @@ class TRawServer {
       {
         std::lock_guard<std::mutex> lock(_mutex);
         behaviour = _behaviour;
+        for (const auto& route : _routes)
+          if (request.find(route.first) != std::string::npos) behaviour = route.second;
       }
       if (behaviour) behaviour(fd);
       shutdown(fd, SHUT_WR);
@@ -182,6 +191,7 @@ class TRawServer {
   int _port = 0;
   std::atomic<bool> _stop{false};
   Behaviour _behaviour;
+  std::vector<std::pair<std::string, Behaviour>> _routes;
   std::vector<std::string> _requests;
   std::thread _thread;
 };

@@ -239,3 +239,39 @@ TEST_F(RoomBrowserTest, CancelTheCloseBoxAndTerminateAllCancel) {
   EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"CANCEL");
   EXPECT_TRUE(terminate.finished());
 }
+
+TEST_F(RoomBrowserTest, WhileTheLobbyIsSilentTheDialogRunsSaysSoAndAsksOnlyOnce) {
+  Announce("ColloquorRC2b", "late_room", "127.0.0.2");
+  auto logged = [](const std::string& request) {
+    const std::string log = lobby->Log(), line = request + " HTTP/1.0";
+    size_t count = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
+    return count;
+  };
+  auto asking = [] {
+    return FindWidget(BrowserWindow(), [](Fl_Widget* w) {
+             return w->label() && std::string(w->label()) == "Asking the lobby...";
+           }) != nullptr;
+  };
+  const size_t listsBefore = logged("opt=list"), pingsBefore = logged("opt=ping");
+  lobby->Freeze();
+  struct TThaw {
+    ~TThaw() { lobby->Thaw(); }
+  } thawAtTheEnd;
+  bool askedWhileSilent = false, askingAfter = true;
+  // The script's steps run inside the dialog's loop: they run at all only
+  // because the dialog does not wait for the lobby.
+  Script script({Shown(0), Do([&] { askedWhileSilent = asking(); }),
+                 Do([&] { Click(Labelled("Refresh List")); }),
+                 Do([&] { Click(Labelled("Refresh List")); }), Do([] { lobby->Thaw(); }),
+                 [] { return Rows().size() == 1; }, Do([&] { askingAfter = asking(); }),
+                 Do([&] { Click(Labelled("Create Room")); })});
+  EXPECT_EQ(RoomBrowser(u"ColloquorRC2b"), u"HOST");
+  EXPECT_TRUE(script.finished());
+  EXPECT_TRUE(askedWhileSilent);
+  EXPECT_FALSE(askingAfter);
+  // Refresh pressed while the request ran added none: the lobby logged one.
+  lobby->Get("opt=ping");
+  EXPECT_TRUE(WaitUntil([&] { return logged("opt=ping") > pingsBefore; }));
+  EXPECT_EQ(logged("opt=list") - listsBefore, 1u);
+}

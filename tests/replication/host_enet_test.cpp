@@ -1,10 +1,13 @@
 // Hosts over real ENet on loopback: listening, connecting, time-outs, the
-// relay of a star of guests, and the ends of connections.
+// relay of a star of guests, and the ends of connections, also when
+// connecting and closing run off the host's thread.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <future>
 
 #include "core/clock.h"
 #include "core/error.h"
@@ -233,4 +236,71 @@ TEST(Star, ObjectsMessagesAndDeparturesReachEveryProcess) {
   pump.Remove(host);
   ASSERT_TRUE(pump.Until([&] { return seesAll(g1, 0) && g3->Objects() == TGNetObjectList{late}; }));
   EXPECT_TRUE(g1->Peers().empty() && g3->Peers().empty());
+}
+
+TEST(Connection, OpenedOffTheHostsThreadItIsAdoptedOrCalledOffWhenDropped) {
+  constexpr uint32_t kLoopback = 0x7f000001;
+  auto listener = NewReplicationHost();
+  int port = ListenOnFreePort(listener);
+  TPump pump({listener});
+  auto open = [&] {
+    auto opening = std::async(std::launch::async, [port] { return OpenConnection(kLoopback, port, 5000); });
+    pump.Until([&] { return opening.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return opening.get();
+  };
+  TGNetConnectionRef connection = open();
+  ASSERT_NE(connection, nullptr);
+  auto guest = NewReplicationHost();
+  ASSERT_EQ(AdoptConnection(guest, connection), 1);
+  EXPECT_EQ(AdoptConnection(NewReplicationHost(), connection), 0);  // already taken
+  NewParticipant(guest, u"GUEST", u"adopted");
+  pump.Add(guest);
+  EXPECT_TRUE(pump.Until([&] { return FindBySlot(listener, 1, u"adopted") != nullptr; }));
+
+  // Dropped unadopted, a connection is ended at once, not left to time out.
+  TGNetConnectionRef unwanted = open();
+  ASSERT_TRUE(pump.Until([&] { return listener->Peers().size() == 2; }));
+  unwanted.reset();
+  EXPECT_TRUE(pump.Until([&] { return listener->Peers().size() == 1; }));
+
+  TSilentPort silent;
+  int32_t start = MilliSecs();
+  EXPECT_EQ(OpenConnection(kLoopback, silent.port, 60000, [] { return true; }), nullptr);
+  EXPECT_LT(MilliSecs() - start, 30000);  // the stop request ended the wait
+}
+
+TEST(Closing, ALaterCloseSendsTheLastWordsFromAnotherThreadThenFreesThePort) {
+  auto listener = NewReplicationHost();
+  int port = ListenOnFreePort(listener);
+  auto guest = NewReplicationHost();
+  ASSERT_EQ(ConnectPumped(guest, listener, port), 1);
+  NewParticipant(listener, u"HOST", u"last words");
+  SyncReplication(listener);
+  TGNetClosingRef closing = CloseReplicationHostLater(listener);
+  EXPECT_TRUE(listener->Peers().empty());  // closed at once
+  EXPECT_EQ(ListenReplication(NewReplicationHost(), port), 0);  // until finished
+  std::thread finishing([closing] { FinishClosing(closing, GNET_CLOSE_WAIT_MS); });
+  // The guest is served as a room serves it, seldom: without the wait for its
+  // acknowledgement, the object and the disconnect would reach it in one
+  // pass, and the object would be lost.
+  TPump pump({guest});
+  for (int i = 0; i < 50 && pump.Log(guest).closed.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pump.Step();
+  }
+  finishing.join();
+  EXPECT_EQ(pump.Log(guest).created.size(), 1u);  // arrived before the host left
+  EXPECT_EQ(pump.Log(guest).closed.size(), 1u);
+  auto again = NewReplicationHost();
+  ASSERT_EQ(ListenReplication(again, port), 1);
+
+  // Cut short while a guest that is never served holds back its acknowledgements.
+  auto silentGuest = NewReplicationHost();
+  ASSERT_EQ(ConnectPumped(silentGuest, again, port), 1);
+  NewParticipant(again, u"HOST", u"unheard");
+  SyncReplication(again);
+  int32_t start = MilliSecs();
+  FinishClosing(CloseReplicationHostLater(again), 60000, [] { return true; });
+  EXPECT_LT(MilliSecs() - start, 30000);
+  EXPECT_EQ(ListenReplication(NewReplicationHost(), port), 1);
 }
