@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 
 #include "core/clock.h"
 #include "tests/support/wait_until.h"
@@ -17,12 +16,6 @@ class TimerTest : public testing::Test {
     }
   }
 };
-
-int PostedOpsWaiting() {
-  int ready = 0;
-  ioctl(WakeUpFd(), FIONREAD, &ready);
-  return ready;
-}
 
 }  // namespace
 
@@ -49,7 +42,7 @@ TEST_F(TimerTest, MissedTicksCatchUpBackToBackAndCoalesceIntoOneEvent) {
   // The main thread stalls for 3.5 periods; the timer thread keeps posting.
   while (!ClockReached(MilliSecs(), start + 350)) {
   }
-  ASSERT_TRUE(WaitUntil([] { return PostedOpsWaiting() >= 3; }));
+  ASSERT_TRUE(WaitUntil([] { return PendingAsyncOps() >= 3; }));
   EXPECT_EQ(timer->Ticks(), 0);
   DriverPoll();
   EXPECT_GE(timer->Ticks(), 3);
