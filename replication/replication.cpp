@@ -26,6 +26,8 @@ TGNetHostRef NewReplicationHost() {
 
 void CloseReplicationHost(const TGNetHostRef& host) { Checked(host).Close(); }
 void SyncReplication(const TGNetHostRef& host) { Checked(host).Sync(); }
+int ReplicationSocket(const TGNetHostRef& host) { return Checked(host).Socket(); }
+int ReplicationFailing(const TGNetHostRef& host) { return Checked(host).NetworkFailing() ? 1 : 0; }
 int ListenReplication(const TGNetHostRef& host, int port) { return Checked(host).Listen(port); }
 
 bool ResolveIPv4(const TString& address, uint32_t& ip) {

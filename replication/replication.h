@@ -4,15 +4,18 @@
 //
 // Typical use: NewReplicationHost, then ListenReplication or
 // ConnectReplication; create objects and write slots; call SyncReplication
-// regularly (nothing is sent or received outside it); after each sync read
-// ReplicatedObjects(host, OBJ_CREATED / OBJ_MODIFIED / OBJ_CLOSED) and
-// ReceivedMessages; at the end CloseReplicationHost.
+// regularly (nothing is sent or received outside it): as soon as
+// ReplicationSocket is readable, right after queueing something, and at
+// least once a second for the network's own retries and time-outs; after
+// each sync read ReplicatedObjects(host, OBJ_CREATED / OBJ_MODIFIED /
+// OBJ_CLOSED) and ReceivedMessages; at the end CloseReplicationHost.
 //
 // Main thread only. Errors of local use raise TRuntimeError with a fixed
-// text; nothing a peer sends raises: what breaks a rule is dropped and
-// counted (DropCount). Every object argument must be non-null ("Null GNet
-// object" otherwise). The host itself (replication/host.h) stays behind
-// these functions.
+// text; nothing a peer sends raises, nor does the network: what breaks a
+// rule is dropped and counted (DropCount), a peer the network cannot reach
+// any more is dropped as if it had disconnected. Every object argument must
+// be non-null ("Null GNet object" otherwise). The host itself
+// (replication/host.h) stays behind these functions.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +35,13 @@ TGNetHostRef NewReplicationHost();
 // Disconnects the peers and ends the ENet host; the objects stay readable.
 void CloseReplicationHost(const TGNetHostRef& host);
 void SyncReplication(const TGNetHostRef& host);
+// The descriptor that becomes readable when traffic arrives for `host`, or
+// -1 while it neither listens nor is connected.
+int ReplicationSocket(const TGNetHostRef& host);
+// 1 when the latest sync ended on a failure of the network that it could not
+// pin on a peer (the socket may then stay readable until a sync succeeds;
+// don't serve it in a tight loop meanwhile), else 0.
+int ReplicationFailing(const TGNetHostRef& host);
 // 1 when listening on UDP `port` on every interface, else 0.
 int ListenReplication(const TGNetHostRef& host, int port);
 // Resolves `address` (dotted IPv4 or a host name) to its first IPv4 address
