@@ -239,6 +239,8 @@ void DriverWait() {
   if (guard.entered()) CurrentSystemDriver().Wait();
 }
 
+bool DriverBusy() { return Driver().busy; }
+
 void PostAsyncOp(TAsyncFunc func, void* object, void* argument) {
   auto& list = Async();
   auto* node = new AsyncNode{nullptr, func, object, argument};

@@ -81,6 +81,11 @@ TSystemDriver& CurrentSystemDriver();
 // progress, so a handler running inside the driver cannot re-enter it.
 void DriverPoll();
 void DriverWait();
+// Whether a DriverPoll or DriverWait is in progress: an event emitted now
+// reaches the queue's reader as soon as that call returns. Otherwise the
+// emitter runs inside a loop of its own (a modal requester's), and the queue
+// may not be read until that loop ends.
+bool DriverBusy();
 
 // Asynchronous operations. PostAsyncOp may be called from any thread: it
 // appends {func, object, argument} to a FIFO list and wakes the main thread
