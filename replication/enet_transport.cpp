@@ -36,6 +36,12 @@ constexpr int32_t kPollMs = 5;
 constexpr enet_uint32 kTimeoutLimit = ENET_PEER_TIMEOUT_LIMIT;
 constexpr enet_uint32 kTimeoutMinimumMs = ENET_PEER_TIMEOUT_MINIMUM;
 constexpr enet_uint32 kTimeoutMaximumMs = 7000;
+// ENet pings a connection that has been silent this long. A room's peers
+// hear from each other every second (ages, acknowledgements); pinging after
+// half a second added a packet and its acknowledgement, and so a wake-up at
+// each end, every second. A silent connection is still pinged, and a vanished
+// peer still noticed within the time-out above.
+constexpr enet_uint32 kPingIntervalMs = 1500;
 
 class TENetPacket : public TLinkPacket {
  public:
@@ -68,6 +74,7 @@ class TENetLink : public TPeerLink {
   // ENet hands to a later connection is not mistaken for this one.
   TENetLink(ENetPeer* peer, uint32_t connectID) : _peer(peer), _connectID(connectID) {
     enet_peer_timeout(peer, kTimeoutLimit, kTimeoutMinimumMs, kTimeoutMaximumMs);
+    enet_peer_ping_interval(peer, kPingIntervalMs);
   }
 
   TConnectionId Connection() const override { return {_peer, _connectID}; }
