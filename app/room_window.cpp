@@ -8,6 +8,7 @@
 #include "lobby/lobby_client.h"
 #include "sound/sound.h"
 #include "ui/event_loop.h"
+#include "ui/event_queue.h"
 #include "ui/gadget.h"
 #include "ui/gui.h"
 #include "ui/requester.h"
@@ -178,6 +179,61 @@ void CapInput(const TGadgetRef& field) {
   if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
 }
 
+// Serves the room's network from the toolkit's own waiting, so that it goes
+// on inside dialogs too: when the socket is readable, and on every tick of
+// the second timer that fires inside a dialog's loop (ENet's retries and
+// time-outs need a service even when nothing arrives, and the tick event
+// itself waits in the queue until the dialog is closed; otherwise the tick
+// serves right after).
+class TRoomServer : public TObject {
+ public:
+  TRoomServer(TRoom& room, const TGNetHostRef& host, TObjectRef window, TObjectRef timer)
+      : room_(room), host_(host), window_(std::move(window)), timer_(std::move(timer)) {
+    socket_ = ReplicationSocket(host_);
+    Watch(true);
+  }
+  void Start() { THook::Add(EventHookId(), OnEvent, shared_from_this(), 0); }
+  void Stop() {
+    THook::Remove(EventHookId(), OnEvent, shared_from_this());
+    Watch(false);
+  }
+
+ private:
+  static void OnReadable(int, void* server) { static_cast<TRoomServer*>(server)->Serve(); }
+  static TObjectRef OnEvent(int, const TObjectRef& data, const TObjectRef& context) {
+    auto* server = static_cast<TRoomServer*>(context.get());
+    auto* event = dynamic_cast<TEvent*>(data.get());
+    if (event && event->id == TimerTick && event->source == server->timer_ && !DriverBusy())
+      server->Serve();
+    return data;
+  }
+  void Watch(bool on) {
+    if (socket_ < 0 || on == watching_) return;
+    watching_ = on;
+    if (on)
+      WatchReadable(socket_, OnReadable, this);
+    else
+      UnwatchReadable(socket_);
+  }
+  void Serve() {
+    room_.Serve();
+    // A network failing before it reads leaves the socket readable: serve it
+    // only on the timer's ticks until it works again.
+    Watch(!ReplicationFailing(host_));
+    if (!room_.InRoom() && !leftReported_) {
+      leftReported_ = true;  // wake the room's loop, which ends the visit
+      TEvent::Create(AppIdle, window_)->Emit();
+    }
+  }
+
+  TRoom& room_;
+  TGNetHostRef host_;
+  TObjectRef window_, timer_;
+  int socket_ = -1;
+  bool watching_ = false;
+  bool leftReported_ = false;
+};
+
 }  // namespace
 
 struct TRoomWindow::TImpl {
@@ -186,6 +242,7 @@ struct TRoomWindow::TImpl {
   TRoomContext context;
   TRoom room;
   TTimerRef secondTimer, lobbyTimer;
+  std::shared_ptr<TRoomServer> server;
   bool closed = false;
   explicit TImpl(TProgramState& p)
       : context{*p.localPlayer, p.netHost, p.gameName, p.topicIndex},
@@ -199,9 +256,15 @@ TRoomWindow::TRoomWindow() : impl_(new TImpl(Program())) {
   r.secondTimer = TTimer::Create(1.0f);
   r.lobbyTimer = TTimer::Create(0.005f);
   r.room.Welcome();
+  if (r.room.InRoom()) {
+    r.server = std::make_shared<TRoomServer>(r.room, r.context.host, r.g.window, r.secondTimer);
+    r.server->Start();
+  }
 }
 
-TRoomWindow::~TRoomWindow() = default;
+TRoomWindow::~TRoomWindow() {
+  if (impl_->server) impl_->server->Stop();  // Close does it, unless an error cut it short
+}
 
 bool TRoomWindow::InRoom() const { return impl_->room.InRoom(); }
 
@@ -213,6 +276,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   TImpl& r = *impl_;
   TRoomGadgets& g = r.g;
   TRoom& room = r.room;
+  if (!room.InRoom()) return;  // left by what a serve brought; the loop ends
   const TObjectRef& source = ev.source;
   int32_t id = ev.id;
   if (source == g.window && id == WindowClose) {
@@ -249,6 +313,7 @@ void TRoomWindow::Close() {
   TImpl& r = *impl_;
   if (r.closed) return;
   r.closed = true;
+  if (r.server) r.server->Stop();
   for (const TTimerRef& timer : {r.secondTimer, r.lobbyTimer})
     if (timer) timer->Stop();
   r.g.window->CleanUp();
