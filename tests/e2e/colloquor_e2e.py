@@ -82,6 +82,7 @@ class Network:
     def __init__(self):
         self.tag = "cq%d" % (os.getpid() % 100000)
         self.namespaces = []
+        self.links = {}  # namespace -> its end of the veth pair
         self.bridge = BRIDGE + self.tag[2:]
         # Harnesses may run side by side (parallel tests): each takes a
         # subnet no other bridge holds, chosen under a lock.
@@ -110,7 +111,11 @@ class Network:
         run("ip", "netns", "exec", ns, "ip", "addr", "add", address + "/24", "dev", inside)
         run("ip", "netns", "exec", ns, "ip", "link", "set", inside, "up")
         run("ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up")
+        self.links[ns] = inside
         return ns, address
+
+    def in_namespace(self, ns, *command):
+        return run("ip", "netns", "exec", ns, *command)
 
     def close(self):
         for ns in self.namespaces:
@@ -195,6 +200,7 @@ class Instance:
 
     def __init__(self, binary, display, ns, address, lobby_address, workdir, name):
         self.display = display
+        self.ns = ns
         self.address = address
         self.name = name
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=workdir)
@@ -286,12 +292,16 @@ class Instance:
     def press(self, gadget):
         self.click(self.room_window(), *ROOM[gadget])
 
+    def open_save_requester(self):
+        """Opens the save requester; returns its window."""
+        self.press("save")
+        return self.window("^Save discussion log$")
+
     def save_log(self):
         """Saves the discussion through the save requester; returns its text."""
         self.saves += 1
         name = "log%d.txt" % self.saves
-        self.press("save")
-        chooser = self.window("^Save discussion log$")
+        chooser = self.open_save_requester()
         # The chooser opens in the current folder (the instance's own; it has
         # no documents folder) with the insertion point after the folder.
         self.type(chooser, name)
