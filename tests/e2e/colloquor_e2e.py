@@ -150,7 +150,8 @@ class Display:
         return run("xdotool", *args, check=check, env=self.env())
 
     def screenshot(self, path):
-        run("import", "-window", "root", path, check=False, env=self.env())
+        if shutil.which("import"):  # ImageMagick, when installed
+            run("import", "-window", "root", path, check=False, env=self.env())
 
     def close(self):
         stop(self.process)
@@ -205,6 +206,7 @@ class Instance:
         self.name = name
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=workdir)
         self.saves = 0
+        self.entered = None  # when the room window came up
         env = display.env()
         env["HOME"] = self.dir
         env["COLLOQUOR_LOBBY"] = "%s:%d" % (lobby_address, LOBBY_PORT)
@@ -266,7 +268,7 @@ class Instance:
         self.click(browser, *BROWSER["create"])
         wid = self.window("^Choose Room Name$")
         self.key(wid, "Return")
-        return self.room_window()
+        return self.entered_room()
 
     def join(self, refresh_until=None):
         browser = self.log_in()
@@ -278,7 +280,17 @@ class Instance:
                 time.sleep(0.5)
         self.click(browser, *BROWSER["first_row"])
         self.click(browser, *BROWSER["join"])
-        return self.room_window()
+        return self.entered_room()
+
+    def entered_room(self):
+        wid = self.room_window()
+        self.entered = time.monotonic()
+        return wid
+
+    def past_five_ticks(self):
+        """Arrivals are announced only after a room's first 5 ticks: lets this
+        instance's room clock pass them (the rule needs the time to pass)."""
+        time.sleep(max(0.0, 6.5 - (time.monotonic() - self.entered)))
 
     def room_window(self, timeout=60):
         return self.window("^ColloquorRC2b: ", timeout)
