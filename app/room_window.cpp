@@ -128,18 +128,24 @@ class TRoomWindowView : public TRoomView {
   }
   void EnableExtend(bool enabled) override { g_.extendButton->SetEnabled(enabled); }
   void EnableChangeSubject(bool enabled) override { g_.changeSubjectButton->SetEnabled(enabled); }
+  // The tick shows everything anew every second; what did not change is not
+  // handed to the toolkit again, so an idle room draws nothing.
   void ShowSubject(const TString& red, const TString& blue, const TString& countdown) override {
-    g_.redButton->SetText(red);
-    g_.blueButton->SetText(blue);
-    g_.countdownLabel->SetText(countdown);
+    if (Changed(shown_.subject, {red, blue, countdown})) {
+      g_.redButton->SetText(red);
+      g_.blueButton->SetText(blue);
+      g_.countdownLabel->SetText(countdown);
+    }
   }
   void ShowParticipants(const std::vector<TString>& reds, const std::vector<TString>& blues) override {
+    if (!Changed(shown_.reds, reds) && !Changed(shown_.blues, blues)) return;
     g_.redList->Clear();
     g_.blueList->Clear();
     for (const TString& name : reds) AppendItem(g_.redList, name, 0, -1, u"", nullptr);
     for (const TString& name : blues) AppendItem(g_.blueList, name, 0, -1, u"", nullptr);
   }
   void ShowConnection(bool heard) override {
+    if (!Changed(shown_.light, {heard ? 1 : 0})) return;
     if (heard)
       g_.connectionLight->SetColor(0, 255, 0);
     else
@@ -148,6 +154,7 @@ class TRoomWindowView : public TRoomView {
   void ShowBars(int32_t reds, int32_t blues, int32_t count) override {
     int32_t cw = g_.window->ClientWidth();
     TBarWidths widths = BarWidths(cw, reds, blues, count);
+    if (!Changed(shown_.bars, {cw, widths.red, widths.blue})) return;
     g_.redBar->SetShape(10, 40, widths.red, 20);
     g_.blueBar->SetShape(cw - 10 - widths.blue, 40, widths.blue, 20);
   }
@@ -157,8 +164,18 @@ class TRoomWindowView : public TRoomView {
   }
 
  private:
+  template <class T>
+  static bool Changed(std::vector<T>& shown, const std::vector<T>& now) {
+    if (shown == now) return false;
+    shown = now;
+    return true;
+  }
   bool Muted() const { return ButtonValue(g_.muteButton) != 0; }
   TRoomGadgets& g_;
+  struct {
+    std::vector<TString> subject, reds, blues;
+    std::vector<int32_t> light, bars;
+  } shown_;
 };
 
 void SaveDiscussion(const TRoomGadgets& g) {

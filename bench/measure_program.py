@@ -21,17 +21,16 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from colloquor_e2e import Harness, wait_for  # noqa: E402
 
-CLOCK = os.sysconf("SC_CLK_TCK")
-
 
 def sample(pid):
     """(cpu seconds, voluntary and involuntary context switches over all
-    threads, rss kB)."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    cpu = (int(fields[11]) + int(fields[12])) / CLOCK
+    threads, rss kB). CPU time from the scheduler's nanosecond counts: the
+    clock ticks of /proc/<pid>/stat are too coarse for an idle process."""
+    cpu = 0.0
     voluntary = involuntary = 0
     for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+            cpu += int(f.read().split()[0]) / 1e9
         with open("/proc/%d/task/%s/status" % (pid, task)) as f:
             for line in f:
                 if line.startswith("voluntary_ctxt_switches"):
