@@ -155,7 +155,8 @@ class Room(unittest.TestCase):
     def test_network_faults_drop_only_the_guest_concerned(self):
         """A guest whose interface goes down, and a guest the host has no route
         to any more: each keeps its window and shows the host-lost text, the
-        host drops it within the time-out and keeps its room for the rest."""
+        host drops it within the time-out and keeps its room for the rest,
+        whose guest notices in turn when the host vanishes."""
         # Regression: the failing send ended the program ("GNet error", 255).
         h = self.h
         hal = h.start("Hal")
@@ -184,6 +185,12 @@ class Room(unittest.TestCase):
         amy.say("still here")
         hal.wait_log(lambda t: "\nAmy: still here\n" in t, what="Amy's line")
         self.assertNotIn(lost, amy.save_log())
+        # A host that vanishes is noticed within the time-out, too.
+        cut = time.monotonic()
+        hal.kill(signal.SIGKILL)
+        amy.wait_log(lambda t: lost in t, what="the host-lost text")
+        print("Amy noticed the host gone after %.1f s" % (time.monotonic() - cut))
+        self.assertTrue(amy.running())
 
 
 if __name__ == "__main__":
