@@ -117,9 +117,12 @@ void TRoom::Serve() {
 
 void TRoom::TakeInSync() {
   const TGNetHostRef& host = ctx_.host;
-  for (const TGNetObjectRef& obj : ReplicatedObjects(host, OBJ_CREATED)) seen_.created.insert(obj.get());
-  for (const TGNetObjectRef& obj : ReplicatedObjects(host, OBJ_MODIFIED)) seen_.modified.insert(obj.get());
-  for (const TGNetObjectRef& obj : ReplicatedObjects(host, OBJ_CLOSED)) seen_.closed.insert(obj.get());
+  auto note = [](TObjectSet& set, const TGNetObjectList& objects) {
+    for (const TGNetObjectRef& obj : objects) set.insert(obj.get());
+  };
+  note(seen_.created, ReplicatedObjects(host, OBJ_CREATED));
+  note(seen_.modified, ReplicatedObjects(host, OBJ_MODIFIED));
+  note(seen_.closed, ReplicatedObjects(host, OBJ_CLOSED));
   for (const TGNetObjectRef& msg : ReceivedMessages(host)) inbox_.push_back(msg);
   UpdateRoster();
 }

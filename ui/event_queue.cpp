@@ -76,8 +76,8 @@ std::map<int, TWatch>& Watches() {
   return *watches;
 }
 
-// The asynchronous-operation list. Lives until exit on purpose: timer threads
-// may still post while the process ends.
+// The asynchronous-operation list. Lives until exit on purpose: other threads
+// (the termination signals' one) may still post while the process ends.
 struct AsyncNode {
   AsyncNode* next;
   TAsyncFunc func;

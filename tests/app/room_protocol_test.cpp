@@ -321,12 +321,13 @@ TEST_F(RoomProtocolTest, ALineCrossesTheHostBetweenTicksAndArrivesOnceInOrder) {
   // rest of the outer batch.
   b.view.onBell = [&] { b.room->Serve(); };
   a.room->ChangeSide(SIDE_RED);
-  for (const char16_t* line : {u"one", u"two", u"three"}) a.room->Send(line);  // each leaves at once
+  for (const char16_t* line : {u"one", u"two", u"three"}) a.room->Send(line);  // each leaves now
   ASSERT_TRUE(UntilServed([&] { return b.view.Count(u"Debater2: three\n") == 1; }));
   std::vector<TString> got;
   for (const TLogLine& line : b.view.log)
     if (line.text.rfind(u"Debater2: ", 0) == 0) got.push_back(line.text);
-  EXPECT_EQ(got, (std::vector<TString>{u"Debater2: one\n", u"Debater2: two\n", u"Debater2: three\n"}));
+  EXPECT_EQ(got, (std::vector<TString>{u"Debater2: one\n", u"Debater2: two\n",
+                                       u"Debater2: three\n"}));
   EXPECT_EQ(boss->view.Count(u"Debater2: "), 3);
 }
 
@@ -359,7 +360,8 @@ TEST_F(RoomProtocolTest, WhatServesFindBetweenTicksWaitsForTheTick) {
   // A departure the serves took in and the host has dropped since: one line.
   CloseReplicationHost(a.host);
   all.clear();
-  ASSERT_TRUE(UntilServed([&] { return FindBySlot(boss->host, 1, u"Debater2") == nullptr; }, 15000));
+  ASSERT_TRUE(
+      UntilServed([&] { return FindBySlot(boss->host, 1, u"Debater2") == nullptr; }, 15000));
   boss->Tick();
   boss->Tick();
   EXPECT_EQ(boss->view.Count(u"Debater2 has left"), 1);
