@@ -1,7 +1,5 @@
 #include "app/room_protocol.h"
 
-#include <unordered_set>
-
 #include "core/clock.h"
 
 namespace {
@@ -24,12 +22,12 @@ bool IsParticipant(const TGNetObjectRef& obj) {
   return IsParticipantRole(GetSlotString(obj, SLOT_ROLE));
 }
 
-std::vector<TObjectSnapshot> Snapshots(const TGNetHostRef& host, const TGNetObjectList& objects) {
-  // A creation and an update arriving in the same sync leave the replica in
-  // the modified state; the created list still names it, so its arrival is
-  // not missed.
-  std::unordered_set<const TGNetObject*> created;
-  for (const TGNetObjectRef& obj : ReplicatedObjects(host, OBJ_CREATED)) created.insert(obj.get());
+using TObjectSet = std::unordered_set<const TGNetObject*>;
+
+// The objects as the census reads them; their states are what the serves
+// since the latest census found, not what the latest sync left.
+std::vector<TObjectSnapshot> Snapshots(const TGNetObjectList& objects, const TObjectSet& created,
+                                       const TObjectSet& modified, const TObjectSet& closed) {
   std::vector<TObjectSnapshot> snapshots;
   snapshots.reserve(objects.size());
   for (const TGNetObjectRef& obj : objects) {
@@ -43,11 +41,11 @@ std::vector<TObjectSnapshot> Snapshots(const TGNetHostRef& host, const TGNetObje
     s.blue = GetSlotString(obj, SLOT_BLUE);
     s.remaining = GetSlotInt(obj, SLOT_REMAINING);
     s.remote = ObjectIsRemote(obj) != 0;
-    int state = ObjectState(obj);
-    s.state = state == OBJ_CLOSED     ? SNAPSHOT_CLOSED
-              : state == OBJ_MODIFIED ? SNAPSHOT_MODIFIED
-                                      : SNAPSHOT_UNCHANGED;
-    s.created = created.count(obj.get()) > 0;
+    const TGNetObject* key = obj.get();
+    s.state = closed.count(key)     ? SNAPSHOT_CLOSED
+              : modified.count(key) ? SNAPSHOT_MODIFIED
+                                    : SNAPSHOT_UNCHANGED;
+    s.created = created.count(key) > 0;
     snapshots.push_back(std::move(s));
   }
   return snapshots;
@@ -103,10 +101,63 @@ void TRoom::Enter() {
     topicDeadline_ = TOPIC_SECONDS;
   }
   SyncReplication(ctx_.host);
+  TakeInSync();  // shown after the welcome: there is no window yet
 }
 
 void TRoom::Welcome() {
   AppendStyled(WelcomeText(ctx_.player.name, ctx_.gameName, Timestamp()), LOG_BOLD);
+  HandleInbox();
+}
+
+void TRoom::Serve() {
+  SyncReplication(ctx_.host);
+  TakeInSync();
+  HandleInbox();
+}
+
+void TRoom::TakeInSync() {
+  const TGNetHostRef& host = ctx_.host;
+  auto note = [](TObjectSet& set, const TGNetObjectList& objects) {
+    for (const TGNetObjectRef& obj : objects) set.insert(obj.get());
+  };
+  note(seen_.created, ReplicatedObjects(host, OBJ_CREATED));
+  note(seen_.modified, ReplicatedObjects(host, OBJ_MODIFIED));
+  note(seen_.closed, ReplicatedObjects(host, OBJ_CLOSED));
+  for (const TGNetObjectRef& msg : ReceivedMessages(host)) inbox_.push_back(msg);
+  UpdateRoster();
+}
+
+void TRoom::UpdateRoster() {
+  // The host keeps its objects in order and adds new ones at the end; the
+  // roster keeps that order, and keeps departed objects where they were
+  // until the census has seen them.
+  const TGNetObjectList& objects = ReplicatedObjects(ctx_.host, OBJ_ALL);
+  TObjectSet present;
+  for (const TGNetObjectRef& obj : objects) present.insert(obj.get());
+  TGNetObjectList roster;
+  TObjectSet kept;
+  for (const TGNetObjectRef& obj : roster_) {
+    if (!present.count(obj.get()) && !seen_.closed.count(obj.get())) continue;
+    roster.push_back(obj);
+    kept.insert(obj.get());
+  }
+  for (const TGNetObjectRef& obj : objects)
+    if (!kept.count(obj.get())) roster.push_back(obj);
+  roster_ = std::move(roster);
+}
+
+void TRoom::HandleInbox() {
+  // Showing a message may poll the toolkit (the attention sound asks who has
+  // the focus); a serve inside that poll adds to the inbox, and this loop
+  // shows those messages after the current one, in order.
+  if (handlingInbox_) return;
+  handlingInbox_ = true;
+  while (!inbox_.empty()) {
+    TGNetObjectRef msg = std::move(inbox_.front());
+    inbox_.pop_front();
+    HandleMessage(msg);
+  }
+  handlingInbox_ = false;
 }
 
 void TRoom::Tick(int32_t secondTicks, int32_t lobbyTicks) {
@@ -114,15 +165,8 @@ void TRoom::Tick(int32_t secondTicks, int32_t lobbyTicks) {
   if (IsHost()) SetSlotInt(subjectObject_, SLOT_REMAINING, topicDeadline_ - secondTicks);
   ++me.age;
   SetSlotInt(playerObject_, SLOT_AGE, me.age);
-  SyncReplication(ctx_.host);
-  HandleMessages();
+  Serve();
   ScanObjects(secondTicks, lobbyTicks);
-}
-
-void TRoom::HandleMessages() {
-  // A modal notice inside the loop could let the list change; walk a copy.
-  TGNetObjectList messages = ReceivedMessages(ctx_.host);
-  for (const TGNetObjectRef& msg : messages) HandleMessage(msg);
 }
 
 void TRoom::HandleMessage(const TGNetObjectRef& msg) {
@@ -164,17 +208,27 @@ void TRoom::HandleSideOrder(int32_t side) {
 }
 
 void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
-  // Hold a copy: a modal notice runs the toolkit while the events apply.
-  TGNetObjectList objects = ReplicatedObjects(ctx_.host, OBJ_ALL);
-  std::vector<TObjectSnapshot> snapshots = Snapshots(ctx_.host, objects);
+  // Taken first, and the roster copied: a modal notice below runs the
+  // toolkit, and the serves inside it collect for the next census.
+  TSeen seen = std::move(seen_);
+  seen_ = TSeen();
+  TGNetObjectList objects = roster_;
+  std::vector<TObjectSnapshot> snapshots =
+      Snapshots(objects, seen.created, seen.modified, seen.closed);
   TCensus census = TakeCensus(snapshots, ctx_.player, IsHost() ? banList_ : kNoBans,
                               secondTicks, lobbyTicks);
-  for (const TCensusEvent& event : census.events) ApplyCensusEvent(event, objects, snapshots);
+  bool kicked = false;
+  for (const TCensusEvent& event : census.events) {
+    ApplyCensusEvent(event, objects, snapshots);
+    kicked = kicked || event.kind == CENSUS_KICK;
+  }
   view_.ShowParticipants(census.redNames, census.blueNames);
   view_.ShowConnection(census.heard);
   view_.ShowBars(census.reds, census.blues, census.count);
   if (IsHost() && GetSlotInt(subjectObject_, SLOT_REMAINING) <= 0)
     EndTopic(secondTicks, census.reds, census.blues, census.count);
+  else if (kicked)
+    Serve();
 }
 
 void TRoom::ApplyCensusEvent(const TCensusEvent& event, const TGNetObjectList& objects,
@@ -225,6 +279,7 @@ void TRoom::EndTopic(int32_t secondTicks, int32_t reds, int32_t blues, int32_t c
   AppendStyled(result + Timestamp() + u"\n", LOG_BOLD);
   topicDeadline_ = secondTicks + TOPIC_SECONDS;
   BecomeUndecidedAfterTopic();
+  Serve();  // the announcement and the orders leave now
 }
 
 void TRoom::BecomeUndecidedAfterTopic() {
@@ -243,6 +298,7 @@ void TRoom::ChangeSide(int32_t side) {
   } else {
     view_.EnableInput(true, true);
   }
+  Serve();
 }
 
 void TRoom::SendToParticipants(const TGNetObjectRef& msg, bool guestsOnly) {
@@ -273,12 +329,14 @@ bool TRoom::Send(const TString& fieldText) {
   if (text.empty()) return false;
   if (text[0] == u'/') {
     RunCommand(text);
-    return true;
+  } else {
+    TPlayer& me = ctx_.player;
+    TString line = ChatLine(me.name, me.rank, text);
+    SendMsg(line, me.side);
+    AppendStyled(line + u"\n",
+                 me.side == SIDE_RED ? LOG_RED : me.side == SIDE_BLUE ? LOG_BLUE : LOG_PLAIN);
   }
-  TPlayer& me = ctx_.player;
-  TString line = ChatLine(me.name, me.rank, text);
-  SendMsg(line, me.side);
-  AppendStyled(line + u"\n", me.side == SIDE_RED ? LOG_RED : me.side == SIDE_BLUE ? LOG_BLUE : LOG_PLAIN);
+  Serve();
   return true;
 }
 
@@ -349,6 +407,7 @@ void TRoom::ExtendTime() {
     SendMsg(request, MSG_STAMP);
     AppendStyled(request + Timestamp() + u"\n", LOG_BOLD);
     view_.EnableExtend(false);
+    Serve();
   } else {
     topicDeadline_ += TOPIC_SECONDS;
   }
@@ -360,6 +419,7 @@ void TRoom::ChangeSubject(int32_t secondTicks) {
     SendMsg(request, MSG_STAMP);
     AppendStyled(request + Timestamp() + u"\n", LOG_BOLD);
     view_.EnableChangeSubject(false);
+    Serve();
   } else {
     topicDeadline_ = secondTicks;
   }

@@ -2,10 +2,18 @@
 // subject objects, the "MSG" and "ORDER" messages, the once-per-second tick,
 // the chat and the host's commands. What the room shows goes through
 // TRoomView; what the tick's scan decides comes from the census
-// (room_census.h). Main thread only: the room window calls in from its loop.
+// (room_census.h). Main thread only: the room window calls in from its loop,
+// and serves the network (Serve) whenever traffic arrives.
+//
+// The network is served between ticks: as soon as something arrives, right
+// after the room queues something to send, and at every tick. Messages are
+// shown at once; arrivals, departures and updates wait for the tick, whose
+// census sees everything the serves since the previous tick found.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <unordered_set>
 #include <vector>
 
 #include "app/chat.h"
@@ -39,8 +47,14 @@ class TRoom {
   // the host, the ban list, the first topic and the subject object) and
   // synchronises once.
   void Enter();
-  // Writes the welcome text.
+  // Writes the welcome text, then shows what arrived since entering.
   void Welcome();
+  // Serves the replication host: what was queued leaves, what arrived is
+  // taken in, and messages are shown at once (the rest waits for the tick).
+  // May run inside a toolkit poll made while the room shows a message or
+  // runs its tick (a dialog, the attention sound's focus check): the
+  // messages it takes in are then shown by the outer call, in order.
+  void Serve();
   // The once-per-second tick, given the ticks of the room's two timers.
   void Tick(int32_t secondTicks, int32_t lobbyTicks);
   // A side button was clicked; `side` is the one now selected.
@@ -68,7 +82,13 @@ class TRoom {
   static TString CommandHelp();
 
  private:
-  void HandleMessages();
+  // What the serves since the latest census found.
+  struct TSeen {
+    std::unordered_set<const TGNetObject*> created, modified, closed;
+  };
+  void TakeInSync();
+  void UpdateRoster();
+  void HandleInbox();
   void HandleMessage(const TGNetObjectRef& msg);
   void HandleSideOrder(int32_t side);
   void ScanObjects(int32_t secondTicks, int32_t lobbyTicks);
@@ -98,6 +118,12 @@ class TRoom {
   std::vector<TString> banList_;
   int32_t topicDeadline_ = 0;
   TRoomOutcome outcome_ = ROOM_BACK_TO_BROWSER;
+  TSeen seen_;
+  // The host's objects in their order, and those that closed since the
+  // latest census (the host drops them at its next sync).
+  TGNetObjectList roster_;
+  std::deque<TGNetObjectRef> inbox_;  // messages taken in, not yet shown
+  bool handlingInbox_ = false;
 };
 
 // The style a "MSG" text is shown in, from its style slot.

@@ -10,6 +10,7 @@
 #include "sound/sound.h"
 #include "ui/background.h"
 #include "ui/event_loop.h"
+#include "ui/event_queue.h"
 #include "ui/gadget.h"
 #include "ui/gui.h"
 #include "ui/requester.h"
@@ -125,18 +126,24 @@ class TRoomWindowView : public TRoomView {
   }
   void EnableExtend(bool enabled) override { g_.extendButton->SetEnabled(enabled); }
   void EnableChangeSubject(bool enabled) override { g_.changeSubjectButton->SetEnabled(enabled); }
+  // The tick shows everything anew every second; what did not change is not
+  // handed to the toolkit again, so an idle room draws nothing.
   void ShowSubject(const TString& red, const TString& blue, const TString& countdown) override {
-    g_.redButton->SetText(red);
-    g_.blueButton->SetText(blue);
-    g_.countdownLabel->SetText(countdown);
+    if (Changed(shown_.subject, {red, blue, countdown})) {
+      g_.redButton->SetText(red);
+      g_.blueButton->SetText(blue);
+      g_.countdownLabel->SetText(countdown);
+    }
   }
   void ShowParticipants(const std::vector<TString>& reds, const std::vector<TString>& blues) override {
+    if (!Changed(shown_.reds, reds) && !Changed(shown_.blues, blues)) return;
     g_.redList->Clear();
     g_.blueList->Clear();
     for (const TString& name : reds) AppendItem(g_.redList, name, 0, -1, u"", nullptr);
     for (const TString& name : blues) AppendItem(g_.blueList, name, 0, -1, u"", nullptr);
   }
   void ShowConnection(bool heard) override {
+    if (!Changed(shown_.light, {heard ? 1 : 0})) return;
     if (heard)
       g_.connectionLight->SetColor(0, 255, 0);
     else
@@ -145,6 +152,7 @@ class TRoomWindowView : public TRoomView {
   void ShowBars(int32_t reds, int32_t blues, int32_t count) override {
     int32_t cw = g_.window->ClientWidth();
     TBarWidths widths = BarWidths(cw, reds, blues, count);
+    if (!Changed(shown_.bars, {cw, widths.red, widths.blue})) return;
     g_.redBar->SetShape(10, 40, widths.red, 20);
     g_.blueBar->SetShape(cw - 10 - widths.blue, 40, widths.blue, 20);
   }
@@ -154,9 +162,19 @@ class TRoomWindowView : public TRoomView {
   }
 
  private:
+  template <class T>
+  static bool Changed(std::vector<T>& shown, const std::vector<T>& now) {
+    if (shown == now) return false;
+    shown = now;
+    return true;
+  }
   bool Muted() const { return ButtonValue(g_.muteButton) != 0; }
   TRoomGadgets& g_;
   std::optional<TDiscussionLog> log_;
+  struct {
+    std::vector<TString> subject, reds, blues;
+    std::vector<int32_t> light, bars;
+  } shown_;
 };
 
 void SaveDiscussion(const TDiscussionLog& log) {
@@ -187,6 +205,60 @@ void RefreshLobbyEntry() {
   program.lobbyCommands.Start<int>(
       [game, room](const TBackgroundTask&) { return LobbyRefresh(game, room); });
 }
+// Serves the room's network from the toolkit's own waiting, so that it goes
+// on inside dialogs too: when the socket is readable, and on every tick of
+// the second timer that fires inside a dialog's loop (ENet's retries and
+// time-outs need a service even when nothing arrives, and the tick event
+// itself waits in the queue until the dialog is closed; otherwise the tick
+// serves right after).
+class TRoomServer : public TObject {
+ public:
+  TRoomServer(TRoom& room, const TGNetHostRef& host, TObjectRef window, TObjectRef timer)
+      : room_(room), host_(host), window_(std::move(window)), timer_(std::move(timer)) {
+    socket_ = ReplicationSocket(host_);
+    Watch(true);
+  }
+  void Start() { THook::Add(EventHookId(), OnEvent, shared_from_this(), 0); }
+  void Stop() {
+    THook::Remove(EventHookId(), OnEvent, shared_from_this());
+    Watch(false);
+  }
+
+ private:
+  static void OnReadable(int, void* server) { static_cast<TRoomServer*>(server)->Serve(); }
+  static TObjectRef OnEvent(int, const TObjectRef& data, const TObjectRef& context) {
+    auto* server = static_cast<TRoomServer*>(context.get());
+    auto* event = dynamic_cast<TEvent*>(data.get());
+    if (event && event->id == TimerTick && event->source == server->timer_ && !DriverBusy())
+      server->Serve();
+    return data;
+  }
+  void Watch(bool on) {
+    if (socket_ < 0 || on == watching_) return;
+    watching_ = on;
+    if (on)
+      WatchReadable(socket_, OnReadable, this);
+    else
+      UnwatchReadable(socket_);
+  }
+  void Serve() {
+    room_.Serve();
+    // A network failing before it reads leaves the socket readable: serve it
+    // only on the timer's ticks until it works again.
+    Watch(!ReplicationFailing(host_));
+    if (!room_.InRoom() && !leftReported_) {
+      leftReported_ = true;  // wake the room's loop, which ends the visit
+      TEvent::Create(AppIdle, window_)->Emit();
+    }
+  }
+
+  TRoom& room_;
+  TGNetHostRef host_;
+  TObjectRef window_, timer_;
+  int socket_ = -1;
+  bool watching_ = false;
+  bool leftReported_ = false;
+};
 
 }  // namespace
 
@@ -196,6 +268,7 @@ struct TRoomWindow::TImpl {
   TRoomContext context;
   TRoom room;
   TTimerRef secondTimer, lobbyTimer;
+  std::shared_ptr<TRoomServer> server;
   bool closed = false;
   explicit TImpl(TProgramState& p)
       : context{*p.localPlayer, p.netHost, p.gameName, p.topicIndex},
@@ -210,9 +283,15 @@ TRoomWindow::TRoomWindow() : impl_(new TImpl(Program())) {
   r.secondTimer = TTimer::Create(1.0f);
   r.lobbyTimer = TTimer::Create(0.005f);
   r.room.Welcome();
+  if (r.room.InRoom()) {
+    r.server = std::make_shared<TRoomServer>(r.room, r.context.host, r.g.window, r.secondTimer);
+    r.server->Start();
+  }
 }
 
-TRoomWindow::~TRoomWindow() = default;
+TRoomWindow::~TRoomWindow() {
+  if (impl_->server) impl_->server->Stop();  // Close does it, unless an error cut it short
+}
 
 bool TRoomWindow::InRoom() const { return impl_->room.InRoom(); }
 
@@ -224,6 +303,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   TImpl& r = *impl_;
   TRoomGadgets& g = r.g;
   TRoom& room = r.room;
+  if (!room.InRoom()) return;  // left by what a serve brought; the loop ends
   const TObjectRef& source = ev.source;
   int32_t id = ev.id;
   if (source == g.window && id == WindowClose) {
@@ -260,6 +340,7 @@ void TRoomWindow::Close() {
   TImpl& r = *impl_;
   if (r.closed) return;
   r.closed = true;
+  if (r.server) r.server->Stop();
   for (const TTimerRef& timer : {r.secondTimer, r.lobbyTimer})
     if (timer) timer->Stop();
   r.g.window->CleanUp();

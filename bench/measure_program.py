@@ -6,8 +6,10 @@ test harness makes; run after building):
 
 1. Time from start to the user-name prompt being mapped, lobby on loopback.
 2. Idle cost over the given seconds (default 60): CPU time, context switches
-   per second (all threads) and resident memory, for a host alone in its
-   room, for a guest in a room, and for a minimal FLTK window, in one run.
+   per second (all threads; also split into voluntary ones, the process
+   waiting, and involuntary ones, which grow with the machine's load) and
+   resident memory, for a host alone in its room, for a guest in a room, and
+   for a minimal FLTK window, in one run. The load average is printed along.
 """
 
 import os
@@ -19,26 +21,28 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from colloquor_e2e import Harness, wait_for  # noqa: E402
 
-CLOCK = os.sysconf("SC_CLK_TCK")
-
 
 def sample(pid):
-    """(cpu seconds, context switches over all threads, rss kB)."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    cpu = (int(fields[11]) + int(fields[12])) / CLOCK
-    switches = 0
+    """(cpu seconds, voluntary and involuntary context switches over all
+    threads, rss kB). CPU time from the scheduler's nanosecond counts: the
+    clock ticks of /proc/<pid>/stat are too coarse for an idle process."""
+    cpu = 0.0
+    voluntary = involuntary = 0
     for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+            cpu += int(f.read().split()[0]) / 1e9
         with open("/proc/%d/task/%s/status" % (pid, task)) as f:
             for line in f:
-                if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                    switches += int(line.split()[1])
+                if line.startswith("voluntary_ctxt_switches"):
+                    voluntary += int(line.split()[1])
+                elif line.startswith("nonvoluntary_ctxt_switches"):
+                    involuntary += int(line.split()[1])
     rss = 0
     with open("/proc/%d/status" % pid) as f:
         for line in f:
             if line.startswith("VmRSS"):
                 rss = int(line.split()[1])
-    return cpu, switches, rss
+    return cpu, voluntary, involuntary, rss
 
 
 def idle_cost(pids, seconds):
@@ -46,8 +50,9 @@ def idle_cost(pids, seconds):
     time.sleep(seconds)  # the measurement window itself
     result = {}
     for name, pid in pids.items():
-        cpu, switches, rss = sample(pid)
-        result[name] = ((cpu - start[name][0]) / seconds, (switches - start[name][1]) / seconds, rss)
+        end = sample(pid)
+        rates = [(end[i] - start[name][i]) / seconds for i in range(3)]
+        result[name] = (rates[0], rates[1], rates[2], end[3])
     return result
 
 
@@ -83,9 +88,12 @@ def main():
         together = idle_cost({"host with a guest": host.pid, "guest": guest.pid,
                               "minimal FLTK window": minimal.pid}, seconds)
         minimal.kill()
-        print("%-22s %10s %14s %10s" % ("process", "CPU %", "switches/s", "RSS kB"))
-        for name, (cpu, switches, rss) in list(alone.items()) + list(together.items()):
-            print("%-22s %10.3f %14.1f %10d" % (name, cpu * 100, switches, rss))
+        print("load average: %.2f %.2f %.2f" % os.getloadavg())
+        print("%-22s %8s %11s %9s %9s %8s" % ("process", "CPU %", "switches/s", "volunt.", "involunt.",
+                                             "RSS kB"))
+        for name, (cpu, vol, invol, rss) in list(alone.items()) + list(together.items()):
+            print("%-22s %8.3f %11.1f %9.1f %9.1f %8d" % (name, cpu * 100, vol + invol, vol, invol,
+                                                          rss))
     finally:
         h.close()
 

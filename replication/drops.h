@@ -30,7 +30,8 @@
   X(ArrivedWhileClosing) /* a packet received while the host was closing */               \
   X(SendToDepartingPeer) /* a send to a connection already going away */                  \
   X(UnnamedAddressee)    /* a message whose addressee the receiver has no id for */       \
-  X(OversizedReplica)    /* a replica grown past one message, not announced to a newcomer */
+  X(OversizedReplica)    /* a replica grown past one message, not announced to a newcomer */ \
+  X(NetworkFailure)      /* the network refused a service call; ENet retries what it held */
 
 enum class TDropReason {
 #define GNET_DROP_REASON_ENUMERATOR(name) name,

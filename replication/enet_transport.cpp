@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <enet/enet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,6 +24,24 @@ constexpr size_t kChannels = 1;
 constexpr size_t kMaxQueuedEvents = 1u << 17;
 // Longest pause of the connect wait; incoming traffic ends it earlier.
 constexpr int32_t kPollMs = 5;
+// When a silent connection counts as lost. ENet gives up on a packet that
+// has gone unacknowledged for kTimeoutMaximumMs, or already after
+// kTimeoutMinimumMs once it was retried often enough (kTimeoutLimit: the
+// retry interval doubled to 32 times the first). Every end serves its socket
+// as soon as traffic arrives and at least once a second, so a live peer, even
+// one that serves only once a second, acknowledges within about a second. A
+// vanished one sent its last acknowledgement at most 1 s before our next
+// packet, which goes unanswered for 7 s before the next service (at most 1 s
+// later) notices: under 10 s in all.
+constexpr enet_uint32 kTimeoutLimit = ENET_PEER_TIMEOUT_LIMIT;
+constexpr enet_uint32 kTimeoutMinimumMs = ENET_PEER_TIMEOUT_MINIMUM;
+constexpr enet_uint32 kTimeoutMaximumMs = 7000;
+// ENet pings a connection that has been silent this long. A room's peers
+// hear from each other every second (ages, acknowledgements); pinging after
+// half a second added a packet and its acknowledgement, and so a wake-up at
+// each end, every second. A silent connection is still pinged, and a vanished
+// peer still noticed within the time-out above.
+constexpr enet_uint32 kPingIntervalMs = 1500;
 
 class TENetPacket : public TLinkPacket {
  public:
@@ -51,7 +72,10 @@ class TENetLink : public TPeerLink {
  public:
   // `connectID` is ENet's identity of the connection, so that a handle that
   // ENet hands to a later connection is not mistaken for this one.
-  TENetLink(ENetPeer* peer, uint32_t connectID) : _peer(peer), _connectID(connectID) {}
+  TENetLink(ENetPeer* peer, uint32_t connectID) : _peer(peer), _connectID(connectID) {
+    enet_peer_timeout(peer, kTimeoutLimit, kTimeoutMinimumMs, kTimeoutMaximumMs);
+    enet_peer_ping_interval(peer, kPingIntervalMs);
+  }
 
   TConnectionId Connection() const override { return {_peer, _connectID}; }
   bool IsConnected() const override {
@@ -89,7 +113,22 @@ class TENetLink : public TPeerLink {
 struct TQueuedEvent {
   ENetEvent event{};
   uint32_t connectID = 0;
+  bool unreachable = false;  // a disconnection of our making: no route
 };
+
+// Whether the system has a route to `address`: connecting a UDP socket looks
+// the route up, as sending does, without sending anything.
+bool Routable(const ENetAddress& address) {
+  int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return true;  // cannot tell
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address.host;  // already in network order
+  to.sin_port = htons(address.port);
+  bool routable = connect(probe, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+  close(probe);
+  return routable;
+}
 
 class TENetEndpoint : public TNetEndpoint {
  public:
@@ -107,12 +146,18 @@ class TENetEndpoint : public TNetEndpoint {
     return address.port;
   }
 
+  int Socket() const override { return _host->socket; }
+
   void Poll() override {
     while (_events.size() < kMaxQueuedEvents) {
       TQueuedEvent queued;
       int result = enet_host_service(_host, &queued.event, 0);
       if (result == 0) return;
       if (result < 0) {
+        // ENet stops a service call at the first send that fails, before
+        // sending to the connections after it and before receiving anything:
+        // one connection without a route would silence all the others.
+        if (LetUnreachableGo()) continue;
         // One failure event is enough to report it; a repeating failure must
         // neither grow the queue nor keep the polling going.
         if (_events.empty() || _events.back().event.type != ENET_EVENT_TYPE_NONE)
@@ -177,6 +222,28 @@ class TENetEndpoint : public TNetEndpoint {
   }
 
  private:
+  // Lets go every connection whose address has no route, queueing the end of
+  // those that were reported connected; returns whether there was one. Each
+  // call frees at least one connection or reports none, so a caller that
+  // polls again after `true` stops after at most 32 rounds.
+  bool LetUnreachableGo() {
+    bool any = false;
+    for (ENetPeer* peer = _host->peers; peer < _host->peers + _host->peerCount; ++peer) {
+      if (peer->state == ENET_PEER_STATE_DISCONNECTED || Routable(peer->address)) continue;
+      TQueuedEvent gone;
+      gone.event.type = ENET_EVENT_TYPE_DISCONNECT;
+      gone.event.peer = peer;
+      gone.connectID = peer->connectID;
+      gone.unreachable = true;
+      // Earlier states never produced a connect event.
+      bool reported = peer->state >= ENET_PEER_STATE_CONNECTED;
+      enet_peer_reset(peer);
+      if (reported) _events.push_back(gone);
+      any = true;
+    }
+    return any;
+  }
+
   static TNetEvent Convert(const TQueuedEvent& queued) {
     const ENetEvent& from = queued.event;
     TNetEvent event;
@@ -186,7 +253,10 @@ class TENetEndpoint : public TNetEndpoint {
         event.kind = TNetEvent::TKind::Connected;
         event.link = std::make_unique<TENetLink>(from.peer, queued.connectID);
         break;
-      case ENET_EVENT_TYPE_DISCONNECT: event.kind = TNetEvent::TKind::Disconnected; break;
+      case ENET_EVENT_TYPE_DISCONNECT:
+        event.kind = queued.unreachable ? TNetEvent::TKind::Unreachable
+                                        : TNetEvent::TKind::Disconnected;
+        break;
       case ENET_EVENT_TYPE_RECEIVE:
         event.kind = TNetEvent::TKind::Received;
         event.packet = std::make_unique<TENetPacket>(from.packet);

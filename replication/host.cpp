@@ -66,6 +66,8 @@ int TGNetHost::Adopt(TENetConnection& connection) {
 
 int TGNetHost::LocalPort() const { return _endpoint ? _endpoint->Port() : 0; }
 
+int TGNetHost::Socket() const { return _endpoint ? _endpoint->Socket() : -1; }
+
 void TGNetHost::PollNetwork() {
   if (_endpoint) _endpoint->Poll();
 }
@@ -80,8 +82,13 @@ void TGNetHost::Sync() {
   SyncObjects();
   for (size_t handled = 0; handled < kMaxEventsPerSync && _endpoint; ++handled) {
     TNetEvent event;
-    if (!_endpoint->Next(event)) return;
+    if (!_endpoint->Next(event)) {
+      _networkFailing = false;
+      return;
+    }
     HandleEvent(event);
+    // Polling again now would only fail again; the next Sync retries.
+    if (event.kind == TNetEvent::TKind::Failed) return;
   }
 }
 
@@ -94,6 +101,9 @@ TGNetPeerRef TGNetHost::FindPeer(const void* connection) const {
 void TGNetHost::HandleEvent(TNetEvent& event) {
   switch (event.kind) {
     case TNetEvent::TKind::Connected: AddPeer(std::move(event.link)); return;
+    case TNetEvent::TKind::Unreachable:
+      _drops.Add(TDropReason::NetworkFailure);
+      [[fallthrough]];
     case TNetEvent::TKind::Disconnected:
       if (TGNetPeerRef peer = FindPeer(event.connection.handle)) DropPeer(peer);
       return;
@@ -106,9 +116,11 @@ void TGNetHost::HandleEvent(TNetEvent& event) {
       ReceivePacket(peer, event.packet->Data(), event.packet->Size());
       return;
     }
-    case TNetEvent::TKind::Failed: break;
+    case TNetEvent::TKind::Failed:
+      _drops.Add(TDropReason::NetworkFailure);
+      _networkFailing = true;
+      return;
   }
-  throw TRuntimeError("GNet error");
 }
 
 void TGNetHost::Close() {
@@ -136,14 +148,17 @@ std::unique_ptr<TGNetClosing> TGNetHost::CloseLater() {
 // --- Ids and local objects -----------------------------------------------
 
 int32_t TGNetHost::FreeId() const {
-  for (int32_t id = 1; id <= GNET_MAX_ID; ++id)
+  for (int32_t step = 1; step <= GNET_MAX_ID; ++step) {
+    int32_t id = (_lastId + step - 1) % GNET_MAX_ID + 1;
     if (!_idMap[id]) return id;
+  }
   return 0;
 }
 
-int32_t TGNetHost::AllocId() const {
+int32_t TGNetHost::AllocId() {
   int32_t id = FreeId();
   if (id == 0) throw TRuntimeError("Out of GNet object IDs");
+  _lastId = id;
   return id;
 }
 
@@ -288,6 +303,7 @@ void TGNetHost::ReceiveCreated(const TGNetPeerRef& peer, TGNetMsg& msg) {
     _drops.Add(*refusal);
     return;
   }
+  _lastId = id;
   auto obj = TGNetObject::Create(id, OBJ_CREATED, Self(), peer);
   MapObject(obj);
   peer->MapLocalId(id, remoteId);

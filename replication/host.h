@@ -17,7 +17,13 @@
 // creation for which no id is free, an update for an id the sender does not
 // own, a message for an absent addressee...) is dropped whole and counted
 // under its reason in Drops(); so is a send skipped because its connection is
-// going away (its disconnect event follows).
+// going away (its disconnect event follows). Nor does the network: a peer it
+// can no longer reach is dropped as if disconnected, and any other failure is
+// counted (NetworkFailure) and retried at the next Sync.
+//
+// Ids are handed out in turn, not lowest first: a freed id comes back only
+// after the whole id space has been used, so a message still on its way to a
+// departed object cannot reach a newcomer that took its id.
 #pragma once
 
 #include <array>
@@ -41,9 +47,10 @@ class TGNetHost : public TObject {
   ~TGNetHost() override;
 
   // One synchronisation: empties the four per-sync lists, sends this host's
-  // changes, then handles every network event until none is pending. Raises
-  // "GNet error" when the network failed, and the errors of local objects
-  // (e.g. "GNet message data too large"); never because of a peer's input.
+  // changes, then handles every network event until none is pending (or the
+  // network failed: see NetworkFailing). Raises the errors of local objects
+  // (e.g. "GNet message data too large"); never because of a peer's input or
+  // of the network.
   void Sync();
   // Disconnects every peer and ends the network. Objects and lists stay.
   // What the last Sync queued is first given up to GNET_CLOSE_WAIT_MS to be
@@ -76,6 +83,13 @@ class TGNetHost : public TObject {
   bool UseEndpoint(std::unique_ptr<TNetEndpoint> endpoint);
   // The local UDP port while listening or connected, else 0.
   int LocalPort() const;
+  // The descriptor that becomes readable when traffic arrives (serve then
+  // with Sync), or -1 while idle and once closed.
+  int Socket() const;
+  // Whether the latest Sync ended on a network failure it could not pin on a
+  // peer; the network then still holds what arrived, so its socket may stay
+  // readable until a later Sync succeeds.
+  bool NetworkFailing() const { return _networkFailing; }
   // Reads pending network events into the queue without handling them (Sync
   // handles them), and how many are queued.
   void PollNetwork();
@@ -117,7 +131,7 @@ class TGNetHost : public TObject {
   TGNetHostRef Self();
   bool CanOpen(int port) const;
   int32_t FreeId() const;
-  int32_t AllocId() const;
+  int32_t AllocId();
   void MapObject(const TGNetObjectRef& obj);
   // Clears the entry only while it still belongs to `obj`.
   void UnmapObject(const TGNetObject& obj);
@@ -140,5 +154,7 @@ class TGNetHost : public TObject {
   TGNetObjectList _messages;
   std::array<TGNetObjectRef, GNET_ID_COUNT> _idMap;
   bool _isClosed = false;
+  bool _networkFailing = false;
+  int32_t _lastId = 0;  // the id handed out last; the next search starts after it
   TDropCounts _drops;
 };

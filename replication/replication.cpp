@@ -35,6 +35,8 @@ void FinishClosing(const TGNetClosingRef& closing, int32_t maxMs,
   if (closing) closing->Finish(maxMs, stop);
 }
 void SyncReplication(const TGNetHostRef& host) { Checked(host).Sync(); }
+int ReplicationSocket(const TGNetHostRef& host) { return Checked(host).Socket(); }
+int ReplicationFailing(const TGNetHostRef& host) { return Checked(host).NetworkFailing() ? 1 : 0; }
 int ListenReplication(const TGNetHostRef& host, int port) { return Checked(host).Listen(port); }
 
 bool ResolveIPv4(const TString& address, uint32_t& ip) {

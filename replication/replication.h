@@ -4,16 +4,19 @@
 //
 // Typical use: NewReplicationHost, then ListenReplication or
 // ConnectReplication; create objects and write slots; call SyncReplication
-// regularly (nothing is sent or received outside it); after each sync read
-// ReplicatedObjects(host, OBJ_CREATED / OBJ_MODIFIED / OBJ_CLOSED) and
-// ReceivedMessages; at the end CloseReplicationHost.
+// regularly (nothing is sent or received outside it): as soon as
+// ReplicationSocket is readable, right after queueing something, and at
+// least once a second for the network's own retries and time-outs; after
+// each sync read ReplicatedObjects(host, OBJ_CREATED / OBJ_MODIFIED /
+// OBJ_CLOSED) and ReceivedMessages; at the end CloseReplicationHost.
 //
 // One thread per host (the main thread, in the program); OpenConnection and
-// FinishClosing are the parts meant for other threads. Errors of local use raise TRuntimeError with a fixed
-// text; nothing a peer sends raises: what breaks a rule is dropped and
-// counted (DropCount). Every object argument must be non-null ("Null GNet
-// object" otherwise). The host itself (replication/host.h) stays behind
-// these functions.
+// FinishClosing are the parts meant for other threads. Errors of local use
+// raise TRuntimeError with a fixed text; nothing a peer sends raises, nor does
+// the network: what breaks a rule is dropped and counted (DropCount), a peer
+// the network cannot reach any more is dropped as if it had disconnected.
+// Every object argument must be non-null ("Null GNet object" otherwise). The
+// host itself (replication/host.h) stays behind these functions.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +54,13 @@ TGNetClosingRef CloseReplicationHostLater(const TGNetHostRef& host);
 void FinishClosing(const TGNetClosingRef& closing, int32_t maxMs,
                    const std::function<bool()>& stop = nullptr);
 void SyncReplication(const TGNetHostRef& host);
+// The descriptor that becomes readable when traffic arrives for `host`, or
+// -1 while it neither listens nor is connected.
+int ReplicationSocket(const TGNetHostRef& host);
+// 1 when the latest sync ended on a failure of the network that it could not
+// pin on a peer (the socket may then stay readable until a sync succeeds;
+// don't serve it in a tight loop meanwhile), else 0.
+int ReplicationFailing(const TGNetHostRef& host);
 // 1 when listening on UDP `port` on every interface, else 0.
 int ListenReplication(const TGNetHostRef& host, int port);
 // Resolves `address` (dotted IPv4 or a host name) to its first IPv4 address

@@ -66,7 +66,11 @@ class TPeerLink {
 };
 
 struct TNetEvent {
-  enum class TKind { Connected, Disconnected, Received, Failed };
+  // Unreachable: the network refused to carry packets to this connection (no
+  // route to its address); the transport has let it go, as if disconnected.
+  // Failed: a call into the network failed for no connection in particular;
+  // what it held is retried at the next poll.
+  enum class TKind { Connected, Disconnected, Received, Unreachable, Failed };
   TKind kind = TKind::Failed;
   TConnectionId connection;             // every kind but Failed
   std::unique_ptr<TPeerLink> link;      // Connected: the new connection
@@ -83,8 +87,13 @@ class TNetEndpoint {
 
   // The local UDP port.
   virtual int Port() const = 0;
-  // Moves what the network has into the queue; never blocks. A failing
-  // network queues one Failed event (not one per call) and ends the polling.
+  // The descriptor that becomes readable when traffic arrives, or -1 when
+  // there is none to watch.
+  virtual int Socket() const { return -1; }
+  // Moves what the network has into the queue; never blocks. A connection
+  // the network can no longer reach is let go and queued as Unreachable;
+  // any other failure queues one Failed event (not one per call) and ends
+  // the polling.
   virtual void Poll() = 0;
   virtual size_t Pending() const = 0;
   // Polls, then hands out the oldest queued event; false when none is queued.

@@ -1,13 +1,14 @@
 #include "ui/event_queue.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -65,8 +66,18 @@ DriverState& Driver() {
   return *state;
 }
 
-// The asynchronous-operation list. Lives until exit on purpose: timer threads
-// may still post while the process ends.
+struct TWatch {
+  TReadableFunc handler;
+  void* context;
+};
+
+std::map<int, TWatch>& Watches() {
+  static auto* watches = new std::map<int, TWatch>;
+  return *watches;
+}
+
+// The asynchronous-operation list. Lives until exit on purpose: other threads
+// (the termination signals' one) may still post while the process ends.
 struct AsyncNode {
   AsyncNode* next;
   TAsyncFunc func;
@@ -184,24 +195,34 @@ TString TSystemDriver::RequestFile(const TString&, const TString&, int, const TS
 TString TSystemDriver::RequestDir(const TString&, const TString&) { return {}; }
 int TSystemDriver::OpenURL(const TString&) { return 0; }
 
-static void WaitReadable(int fd, timeval* timeout) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  while (select(fd + 1, &set, nullptr, nullptr, timeout) < 0 && errno == EINTR) {
-    FD_ZERO(&set);
-    FD_SET(fd, &set);
+namespace {
+
+// Waits up to `timeoutMs` (-1: no limit) for the wake-up pipe or a watched
+// descriptor, then serves what is readable.
+void WaitForInput(int timeoutMs) {
+  std::vector<pollfd> fds{{WakeUpFd(), POLLIN, 0}};
+  for (const auto& [fd, watch] : Watches()) fds.push_back({fd, POLLIN, 0});
+  while (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno == EINTR) {
   }
-}
-
-void TLinuxSystemDriver::Poll() { FlushAsyncOps(); }
-
-void TLinuxSystemDriver::Wait() {
-  WaitReadable(WakeUpFd(), nullptr);
+  for (size_t i = 1; i < fds.size(); ++i)
+    if (fds[i].revents) HandleReadable(fds[i].fd);
   FlushAsyncOps();
 }
 
-void SetSystemDriver(std::shared_ptr<TSystemDriver> driver) { Driver().driver = std::move(driver); }
+}  // namespace
+
+void TLinuxSystemDriver::Poll() { WaitForInput(0); }
+
+void TLinuxSystemDriver::Wait() { WaitForInput(-1); }
+
+void SetSystemDriver(std::shared_ptr<TSystemDriver> driver) {
+  std::shared_ptr<TSystemDriver>& current = Driver().driver;
+  for (const auto& [fd, watch] : Watches()) {
+    if (current) current->UnwatchFd(fd);
+    driver->WatchFd(fd);
+  }
+  current = std::move(driver);
+}
 
 TSystemDriver& CurrentSystemDriver() {
   InitEvents();
@@ -218,16 +239,25 @@ void DriverWait() {
   if (guard.entered()) CurrentSystemDriver().Wait();
 }
 
+bool DriverBusy() { return Driver().busy; }
+
 void PostAsyncOp(TAsyncFunc func, void* object, void* argument) {
   auto& list = Async();
   auto* node = new AsyncNode{nullptr, func, object, argument};
-  std::lock_guard<std::mutex> lock(list.mutex);
-  if (list.tail)
-    list.tail->next = node;
-  else
-    list.head = node;
-  list.tail = node;
-  // A full pipe already guarantees a wake-up; the byte may then be skipped.
+  bool wasEmpty;
+  {
+    std::lock_guard<std::mutex> lock(list.mutex);
+    wasEmpty = !list.head;
+    if (list.tail)
+      list.tail->next = node;
+    else
+      list.head = node;
+    list.tail = node;
+  }
+  // Outside the lock, so the woken main thread does not block on it; one byte
+  // per batch, since the flush takes the whole list. A full pipe already
+  // guarantees a wake-up, so the byte may then be skipped.
+  if (!wasEmpty) return;
   char byte = 1;
   ssize_t written = write(list.pipeWrite, &byte, 1);
   (void)written;
@@ -235,21 +265,18 @@ void PostAsyncOp(TAsyncFunc func, void* object, void* argument) {
 
 void FlushAsyncOps() {
   auto& list = Async();
+  // Emptied before the list is taken: a byte written after this belongs to
+  // an operation this flush may already run, which costs one idle wake-up at
+  // worst, while emptying it afterwards could swallow the wake-up of an
+  // operation posted meanwhile.
+  char sink[256];
+  while (read(list.pipeRead, sink, sizeof sink) > 0) {
+  }
   AsyncNode* node;
   {
     std::lock_guard<std::mutex> lock(list.mutex);
-    if (!list.head) return;
     node = list.head;
     list.head = list.tail = nullptr;
-    int ready = 0;
-    if (ioctl(list.pipeRead, FIONREAD, &ready) == 0 && ready > 0) {
-      char sink[256];
-      while (ready > 0) {
-        ssize_t got = read(list.pipeRead, sink, ready < 256 ? ready : 256);
-        if (got <= 0) break;
-        ready -= static_cast<int>(got);
-      }
-    }
   }
   while (node) {
     AsyncNode* next = node->next;
@@ -259,4 +286,29 @@ void FlushAsyncOps() {
   }
 }
 
+int PendingAsyncOps() {
+  auto& list = Async();
+  std::lock_guard<std::mutex> lock(list.mutex);
+  int count = 0;
+  for (const AsyncNode* node = list.head; node; node = node->next) ++count;
+  return count;
+}
+
 int WakeUpFd() { return Async().pipeRead; }
+
+void WatchReadable(int fd, TReadableFunc handler, void* context) {
+  Watches()[fd] = TWatch{handler, context};
+  CurrentSystemDriver().WatchFd(fd);
+}
+
+void UnwatchReadable(int fd) {
+  if (Watches().erase(fd) == 0) return;
+  CurrentSystemDriver().UnwatchFd(fd);
+}
+
+void HandleReadable(int fd) {
+  auto found = Watches().find(fd);
+  if (found == Watches().end()) return;
+  TWatch watch = found->second;  // the handler may unwatch
+  watch.handler(fd, watch.context);
+}

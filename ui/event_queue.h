@@ -43,10 +43,17 @@ class TEventQueue {
 // and Wait; the requesters are realised by the gadget layer's driver.
 class TSystemDriver : public TObject {
  public:
-  // Handle pending input and wake-ups, emitting events, without blocking.
+  // Handle pending input, wake-ups and watched descriptors, emitting events,
+  // without blocking.
   virtual void Poll() = 0;
-  // Poll, then block until input or a wake-up arrives, and handle it.
+  // Poll, then block until input, a wake-up or a watched descriptor arrives,
+  // and handle it.
   virtual void Wait() = 0;
+  // Start or stop waking for a descriptor of WatchReadable; when it is
+  // readable the driver calls HandleReadable(fd). A driver that looks up the
+  // watched descriptors itself on every wait needs neither.
+  virtual void WatchFd(int /*fd*/) {}
+  virtual void UnwatchFd(int /*fd*/) {}
   virtual void MoveMouse(int /*x*/, int /*y*/) {}
   virtual void SetMouseVisible(int /*flag*/) {}
   virtual int Notify(const TString& text, int serious);
@@ -58,13 +65,15 @@ class TSystemDriver : public TObject {
   virtual int OpenURL(const TString& url);
 };
 
-// The driver installed at start: blocks in select() on the wake-up pipe.
+// The driver installed at start: blocks in poll() on the wake-up pipe and the
+// watched descriptors.
 class TLinuxSystemDriver : public TSystemDriver {
  public:
   void Poll() override;
   void Wait() override;
 };
 
+// Installs `driver`; the watched descriptors move over to it.
 void SetSystemDriver(std::shared_ptr<TSystemDriver> driver);
 TSystemDriver& CurrentSystemDriver();
 
@@ -72,14 +81,37 @@ TSystemDriver& CurrentSystemDriver();
 // progress, so a handler running inside the driver cannot re-enter it.
 void DriverPoll();
 void DriverWait();
+// Whether a DriverPoll or DriverWait is in progress: an event emitted now
+// reaches the queue's reader as soon as that call returns. Otherwise the
+// emitter runs inside a loop of its own (a modal requester's), and the queue
+// may not be read until that loop ends.
+bool DriverBusy();
 
 // Asynchronous operations. PostAsyncOp may be called from any thread: it
-// appends {func, object, argument} to a FIFO list and wakes the main thread.
-// FlushAsyncOps (main thread only) runs every operation posted so far, in
-// posting order.
+// appends {func, object, argument} to a FIFO list and wakes the main thread
+// (one wake-up byte for a list that was empty, written outside the list's
+// lock). FlushAsyncOps (main thread only) runs every operation posted so far,
+// in posting order.
 using TAsyncFunc = void (*)(void* object, void* argument);
 void PostAsyncOp(TAsyncFunc func, void* object, void* argument);
 void FlushAsyncOps();
+// How many operations are posted and not yet run (any thread).
+int PendingAsyncOps();
 // Read end of the wake-up pipe; a waiting driver watches it for reading and
 // calls FlushAsyncOps when it is readable.
 int WakeUpFd();
+
+// Descriptor watching, main thread only. `handler(fd, context)` runs each
+// time `fd` has something to read, from whichever loop waits in the driver
+// at the time: the queue's Wait, but also the toolkit's own loops of the
+// message boxes, prompts and the file requester, which do not serve the
+// event queue. So it may run inside any call that polls the driver (a modal
+// requester, ActiveGadget()); it must not open a dialog itself, and it must
+// read what is there, since it runs again for as long as `fd` stays
+// readable. One handler per descriptor: watching a watched descriptor
+// replaces its handler. Unwatch before closing the descriptor.
+using TReadableFunc = void (*)(int fd, void* context);
+void WatchReadable(int fd, TReadableFunc handler, void* context);
+void UnwatchReadable(int fd);
+// Runs the handler watching `fd`, if any (called by the drivers).
+void HandleReadable(int fd);

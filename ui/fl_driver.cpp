@@ -113,6 +113,8 @@ void StartGui() {
 
 void _FlushAsyncOpsProc(int, void*) { FlushAsyncOps(); }
 
+static void ReadableProc(int fd, void*) { HandleReadable(fd); }
+
 // ---- TFLTKGUIDriver ----
 
 TGadgetRef TFLTKGUIDriver::CreateGadget(int kind, const TString& text, int x, int y, int w, int h,
@@ -242,3 +244,7 @@ void TFLGuiSystemDriver::Wait() {
   if (TEventQueue::Pending() > 0) return;
   Fl::wait();
 }
+
+void TFLGuiSystemDriver::WatchFd(int fd) { Fl::add_fd(fd, FL_READ, ReadableProc, nullptr); }
+
+void TFLGuiSystemDriver::UnwatchFd(int fd) { Fl::remove_fd(fd, FL_READ); }

@@ -65,11 +65,15 @@ class TFLSystemDriver : public TSystemDriver {
 
 // The system driver once the gadget layer runs: Poll lets the toolkit handle
 // what is pending without waiting; Wait polls and then, when that queued
-// nothing, waits in the toolkit for input, a timer or the wake-up pipe.
+// nothing, waits in the toolkit for input, a timer, the wake-up pipe or a
+// watched descriptor. Watched descriptors are the toolkit's own, so they are
+// served inside its dialogs' loops as well.
 class TFLGuiSystemDriver : public TFLSystemDriver {
  public:
   void Poll() override;
   void Wait() override;
+  void WatchFd(int fd) override;
+  void UnwatchFd(int fd) override;
 };
 
 // The handler the toolkit calls when the wake-up pipe is readable.

@@ -1,105 +1,74 @@
 #include "ui/timer.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
-#include "core/clock.h"
+#include <set>
+
 #include "ui/event_queue.h"
-
-struct TimerThreadRecord {
-  std::mutex mutex;  // guards status for the sleeping thread
-  std::condition_variable wake;
-  int32_t status = 1;  // 1 running, 2 stop requested
-  int32_t puts = 1;    // the 1 stands for the final operation
-  int32_t gets = 0;
-  int32_t start = 0;
-  int32_t period = 0;
-  std::shared_ptr<TTimer> timer;
-};
 
 int32_t TimerPeriod(float frequency) { return static_cast<int32_t>(1000.0f / frequency); }
 
 namespace {
 
-void TickOperation(void*, void* argument) {
-  auto* record = static_cast<TimerThreadRecord*>(argument);
-  ++record->gets;
-  int32_t status;
-  {
-    std::lock_guard<std::mutex> lock(record->mutex);
-    status = record->status;
-  }
-  if (status == 1) {
-    record->timer->Fire();
-  } else if (record->gets == record->puts) {
-    record->timer.reset();
-    delete record;
-  }
+// Running timers stay alive until stopped, as a sleeping thread of their own
+// would keep them.
+std::set<std::shared_ptr<TTimer>>& Running() {
+  static auto* running = new std::set<std::shared_ptr<TTimer>>;
+  return *running;
 }
 
-// Sleeps until the clock reaches `deadline` or a stop is requested; returns
-// the status seen on waking. A Stop wakes the thread at once, so a stopped
-// timer's thread ends promptly instead of at its next deadline.
-int32_t SleepUntil(TimerThreadRecord* record, int32_t deadline) {
-  std::unique_lock<std::mutex> lock(record->mutex);
-  while (record->status == 1) {
-    int32_t remaining = deadline - MilliSecs();
-    if (remaining <= 0) break;
-    record->wake.wait_for(lock, std::chrono::milliseconds(remaining));
-  }
-  return record->status;
-}
-
-void TimerThread(TimerThreadRecord* record) {
-  int32_t deadline = record->start;
-  for (;;) {
-    deadline += record->period;
-    if (SleepUntil(record, deadline) != 1) break;
-    {
-      std::lock_guard<std::mutex> lock(record->mutex);
-      if (record->status != 1) break;
-      ++record->puts;  // counted before the post, so the main thread sees it
-    }
-    PostAsyncOp(TickOperation, nullptr, record);
-  }
-  // The final operation; after this post the main thread owns the record.
-  PostAsyncOp(TickOperation, nullptr, record);
+timespec Milliseconds(int32_t ms) {
+  return timespec{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
 }
 
 }  // namespace
 
 std::shared_ptr<TTimer> TTimer::Create(float frequency, TEventRef event) {
   InitEvents();
-  auto timer = std::make_shared<TTimer>();
-  auto* record = new TimerThreadRecord;
-  record->start = MilliSecs();
-  record->period = TimerPeriod(frequency);
-  record->timer = timer;
-  try {
-    std::thread(TimerThread, record).detach();
-  } catch (const std::system_error&) {
-    delete record;
+  int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (fd < 0) return nullptr;
+  int32_t period = TimerPeriod(frequency);
+  itimerspec every{Milliseconds(period), Milliseconds(period)};
+  if (period <= 0 || timerfd_settime(fd, 0, &every, nullptr) != 0) {
+    close(fd);
     return nullptr;
   }
+  auto timer = std::make_shared<TTimer>();
   timer->_event = std::move(event);
-  timer->_handle = record;
+  timer->_handle = fd;
+  Running().insert(timer);
+  WatchReadable(fd, Expired, timer.get());
   return timer;
 }
 
+TTimer::~TTimer() { Stop(); }
+
+void TTimer::Expired(int fd, void* timer) {
+  uint64_t expirations = 0;
+  if (read(fd, &expirations, sizeof expirations) != sizeof expirations) return;
+  auto* self = static_cast<TTimer*>(timer);
+  // A hook that sees the tick may stop the timer; keep it alive meanwhile.
+  std::shared_ptr<TObject> hold = self->shared_from_this();
+  for (uint64_t i = 0; i < expirations && self->_handle >= 0; ++i) self->Fire();
+}
+
 void TTimer::Stop() {
-  if (!_handle) return;
-  {
-    std::lock_guard<std::mutex> lock(_handle->mutex);
-    _handle->status = 2;
-  }
-  _handle->wake.notify_all();
-  _handle = nullptr;
+  if (_handle < 0) return;
+  UnwatchReadable(_handle);
+  close(_handle);
+  _handle = -1;
   _event.reset();
+  // Last: this may drop the final reference.
+  for (auto it = Running().begin(); it != Running().end(); ++it) {
+    if (it->get() != this) continue;
+    Running().erase(it);
+    break;
+  }
 }
 
 void TTimer::Fire() {
-  if (!_handle) return;
+  if (_handle < 0) return;
   ++_ticks;
   if (!_event) {
     TEvent::Create(TimerTick, shared_from_this(), _ticks)->Emit();
@@ -109,10 +78,10 @@ void TTimer::Fire() {
 }
 
 int32_t TTimer::Wait() {
-  if (!_handle) return 0;
+  if (_handle < 0) return 0;
   do {
     DriverWait();
-  } while (_ticks == _wticks && _handle);
+  } while (_ticks == _wticks && _handle >= 0);
   int32_t arrived = _ticks - _wticks;
   _wticks = _ticks;
   return arrived;

@@ -3,6 +3,7 @@
 // window would show. Ticks are stepped by the test.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "app/room_protocol.h"
@@ -18,7 +19,10 @@ struct TLogLine {
 class TRecordingView : public TRoomView {
  public:
   void AppendLog(const TString& text, TLogStyle style) override { log.push_back({text, style}); }
-  void AttentionSound() override { ++bells; }
+  void AttentionSound() override {
+    ++bells;
+    if (onBell) onBell();  // as the window's focus check polls the toolkit
+  }
   void CountdownSound() override { ++countdownTicks; }
   void LockInputs() override { locked = true; }
   void SelectSide(int32_t s) override { side = s; }
@@ -53,6 +57,7 @@ class TRecordingView : public TRoomView {
   }
 
   std::vector<TLogLine> log;
+  std::function<void()> onBell;
   int bells = 0, countdownTicks = 0;
   bool locked = false, inputEnabled = false, extendEnabled = true, changeSubjectEnabled = true;
   bool heard = false;
@@ -115,6 +120,14 @@ class RoomProtocolTest : public testing::Test {
   }
   bool Until(const std::function<bool()>& condition, int timeoutMs = 8000) {
     return WaitUntil(condition, timeoutMs, [this] { Round(); });
+  }
+  // What the window does when traffic arrives: serve, no tick.
+  void Serves() {
+    boss->room->Serve();
+    for (auto* g : all) g->room->Serve();
+  }
+  bool UntilServed(const std::function<bool()>& condition, int timeoutMs = 8000) {
+    return WaitUntil(condition, timeoutMs, [this] { Serves(); });
   }
 
   std::unique_ptr<TParticipant> boss;
@@ -297,4 +310,61 @@ TEST_F(RoomProtocolTest, KickOrdersToTheHostOnlyShowANotice) {
   ASSERT_TRUE(Until([&] { return boss->view.Count(u"** Host attempted to kick you from server ") == 1; }));
   EXPECT_EQ(boss->view.Find(u"attempted to kick")->style, LOG_PLAIN);
   EXPECT_TRUE(boss->room->InRoom());
+}
+
+TEST_F(RoomProtocolTest, ALineCrossesTheHostBetweenTicksAndArrivesOnceInOrder) {
+  TParticipant& a = Join(u"Debater2", u"10.0.0.2");
+  TParticipant& b = Join(u"Debater3", u"10.0.0.3");
+  ASSERT_TRUE(Until([&] { return a.view.counts.size() == 3 && a.view.counts[2] == 3; }));
+  // Regression: a serve inside showing a message (the focus check of the
+  // attention sound polls the toolkit) showed what it took in before the
+  // rest of the outer batch.
+  b.view.onBell = [&] { b.room->Serve(); };
+  a.room->ChangeSide(SIDE_RED);
+  for (const char16_t* line : {u"one", u"two", u"three"}) a.room->Send(line);  // each leaves now
+  ASSERT_TRUE(UntilServed([&] { return b.view.Count(u"Debater2: three\n") == 1; }));
+  std::vector<TString> got;
+  for (const TLogLine& line : b.view.log)
+    if (line.text.rfind(u"Debater2: ", 0) == 0) got.push_back(line.text);
+  EXPECT_EQ(got, (std::vector<TString>{u"Debater2: one\n", u"Debater2: two\n",
+                                       u"Debater2: three\n"}));
+  EXPECT_EQ(boss->view.Count(u"Debater2: "), 3);
+}
+
+TEST_F(RoomProtocolTest, WhatServesFindBetweenTicksWaitsForTheTick) {
+  TParticipant& a = Join(u"Debater2", u"10.0.0.2");
+  boss->view.onBell = [&] { boss->room->Serve(); };  // serves inside the census, too
+  // Several serves, which take the arrival in and then move the replica on,
+  // before the host's tick: one "has joined" line all the same.
+  ASSERT_TRUE(UntilServed([&] { return FindBySlot(boss->host, 1, u"Debater2") != nullptr; }));
+  Serves();
+  Serves();
+  EXPECT_EQ(boss->view.Count(u"has joined"), 0);
+  boss->Tick();
+  boss->Tick();
+  EXPECT_EQ(boss->view.Count(u"Debater2 has joined"), 1);
+
+  // The light shows what was heard since the previous tick, whatever the
+  // tick's own sync brought.
+  bool heard = false;
+  a.Tick();  // a's age goes out at once
+  ASSERT_TRUE(WaitUntil([&] { return heard; }, 8000, [&] {
+    boss->room->Serve();
+    heard = !boss->host->ObjectsModified().empty();
+  }));
+  boss->room->Serve();
+  boss->Tick();
+  EXPECT_TRUE(boss->view.heard);
+  boss->Tick();
+  EXPECT_FALSE(boss->view.heard);
+
+  // A departure the serves took in and the host has dropped since: one line.
+  CloseReplicationHost(a.host);
+  all.clear();
+  ASSERT_TRUE(
+      UntilServed([&] { return FindBySlot(boss->host, 1, u"Debater2") == nullptr; }, 15000));
+  boss->Tick();
+  boss->Tick();
+  EXPECT_EQ(boss->view.Count(u"Debater2 has left"), 1);
+  EXPECT_EQ(boss->view.counts[2], 1);
 }

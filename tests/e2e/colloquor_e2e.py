@@ -86,6 +86,7 @@ class Network:
     def __init__(self):
         self.tag = "cq%d" % (os.getpid() % 100000)
         self.namespaces = []
+        self.links = {}  # namespace -> its end of the veth pair
         self.bridge = BRIDGE + self.tag[2:]
         # Harnesses may run side by side (parallel tests): each takes a
         # subnet no other bridge holds, chosen under a lock.
@@ -128,7 +129,11 @@ class Network:
         run("ip", "netns", "exec", ns, "ip", "addr", "add", address + "/24", "dev", inside)
         run("ip", "netns", "exec", ns, "ip", "link", "set", inside, "up")
         run("ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up")
+        self.links[ns] = inside
         return inside
+
+    def in_namespace(self, ns, *command):
+        return run("ip", "netns", "exec", ns, *command)
 
     def close(self):
         for ns in self.namespaces:
@@ -163,7 +168,8 @@ class Display:
         return run("xdotool", *args, check=check, env=self.env())
 
     def screenshot(self, path):
-        run("import", "-window", "root", path, check=False, env=self.env())
+        if shutil.which("import"):  # ImageMagick, when installed
+            run("import", "-window", "root", path, check=False, env=self.env())
 
     def close(self):
         stop(self.process)
@@ -213,10 +219,12 @@ class Instance:
 
     def __init__(self, binary, display, ns, address, lobby_address, workdir, name):
         self.display = display
+        self.ns = ns
         self.address = address
         self.name = name
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=workdir)
         self.saves = 0
+        self.entered = None  # when the room window came up
         env = display.env()
         env["HOME"] = self.dir
         env["COLLOQUOR_LOBBY"] = "%s:%d" % (lobby_address, LOBBY_PORT)
@@ -278,7 +286,7 @@ class Instance:
         self.click(browser, *BROWSER["create"])
         wid = self.window("^Choose Room Name$")
         self.key(wid, "Return")
-        return self.room_window()
+        return self.entered_room()
 
     def join(self, refresh_until=None):
         browser = self.log_in()
@@ -289,7 +297,17 @@ class Instance:
                 self.click(browser, *BROWSER["refresh"])
                 time.sleep(0.5)
         self.choose_first_room(browser)
-        return self.room_window()
+        return self.entered_room()
+
+    def entered_room(self):
+        wid = self.room_window()
+        self.entered = time.monotonic()
+        return wid
+
+    def past_five_ticks(self):
+        """Arrivals are announced only after a room's first 5 ticks: lets this
+        instance's room clock pass them (the rule needs the time to pass)."""
+        time.sleep(max(0.0, 6.5 - (time.monotonic() - self.entered)))
 
     def choose_first_room(self, browser):
         """Joins the browser's first room. The list fills once the lobby has
@@ -319,12 +337,16 @@ class Instance:
     def press(self, gadget):
         self.click(self.room_window(), *ROOM[gadget])
 
+    def open_save_requester(self):
+        """Opens the save requester; returns its window."""
+        self.press("save")
+        return self.window("^Save discussion log$")
+
     def save_log(self):
         """Saves the discussion through the save requester; returns its text."""
         self.saves += 1
         name = "log%d.txt" % self.saves
-        self.press("save")
-        chooser = self.window("^Save discussion log$")
+        chooser = self.open_save_requester()
         # The chooser opens in the current folder (the instance's own; it has
         # no documents folder) with the insertion point after the folder.
         self.type(chooser, name)

@@ -130,25 +130,32 @@ TEST(Connection, TheLargestMessageTravels) {
   EXPECT_EQ(ObjectState(big), OBJ_MODIFIED);
 }
 
-TEST(Connection, AFailingServiceCallRaisesGNetErrorAndPollingEnds) {
+TEST(Connection, AFailingServiceCallIsCountedAndRetriedAtTheNextSync) {
+  // Regression: the failure ended the process ("GNet error", status 255).
   auto listener = NewReplicationHost();
   int port = ListenOnFreePort(listener);
   auto guest = NewReplicationHost();
   ASSERT_EQ(ConnectPumped(guest, listener, port), 1);
   NewParticipant(guest, u"GUEST", u"bo");
-  // Every socket call fails while the socket is swapped for a non-socket.
+  // Every socket call fails while the socket is swapped for a non-socket;
+  // no peer is to blame (its address is reachable), so all stay.
   int fd = SocketOfPort(guest->LocalPort());
   ASSERT_GE(fd, 0);
+  EXPECT_EQ(ReplicationSocket(guest), fd);
   int saved = dup(fd);
   int devNull = open("/dev/null", O_RDWR);
   dup2(devNull, fd);
-  EXPECT_EQ(ErrorText([&] { SyncReplication(guest); }), "GNet error");
-  EXPECT_EQ(ErrorText([&] { SyncReplication(guest); }), "GNet error");
+  SyncReplication(guest);
+  SyncReplication(guest);
+  EXPECT_EQ(ReplicationFailing(guest), 1);
+  EXPECT_EQ(DropCount(guest, TDropReason::NetworkFailure), 2);
+  EXPECT_EQ(guest->Peers().size(), 1u);
   dup2(saved, fd);
   close(saved);
   close(devNull);
   TPump pump({listener, guest});
   EXPECT_TRUE(pump.Until([&] { return FindBySlot(listener, 1, u"bo") != nullptr; }));
+  EXPECT_EQ(ReplicationFailing(guest), 0);
 }
 
 TEST(Connection, SendingToAPeerThatIsLeavingDoesNotRaise) {

@@ -26,12 +26,17 @@
 // end, 1 usage or no connection, 2 a replication error, 3 kicked, 4 the
 // host was lost.
 //
-// Unlike the program, which synchronises once a second, the bot syncs every
-// --poll-ms so that arrival times measure the path through the host rather
-// than its own tick; a line leaves right when it is typed.
+// Like the program, the bot serves its host as soon as its socket has
+// something to read, right after typing a line, and once a second, and waits
+// on its socket in between, so that arrival times measure the path through
+// the host rather than its own polling. --sync-every-ms N serves it only
+// every N ms instead, as the program once did at its 1 Hz tick (N = 1000):
+// lines typed meanwhile leave at the next of those syncs.
+#include <poll.h>
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -73,7 +78,7 @@ struct TOptions {
   int64_t startAfterPeers = 0;
   int64_t firstAfterMs = 0;
   int64_t exitAfterS = 600;
-  int64_t pollMs = 20;
+  int64_t syncEveryMs = 0;  // 0: whenever traffic arrives
   int32_t connectTimeoutMs = 10000;
   int32_t age = 0;
 };
@@ -82,7 +87,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: colloquor-bot --name NAME --address TEXT [--host ADDR] [--port N]\n"
                "  [--side red|blue] [--lines N] [--interval-ms N] [--start-after-peers N]\n"
-               "  [--first-after-ms N] [--exit-after S] [--poll-ms N] [--connect-timeout-ms N]\n"
+               "  [--first-after-ms N] [--exit-after S] [--sync-every-ms N] [--connect-timeout-ms N]\n"
                "  [--age N]\n");
 }
 
@@ -106,7 +111,7 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
     else if (key == "--start-after-peers") o.startAfterPeers = number;
     else if (key == "--first-after-ms") o.firstAfterMs = number;
     else if (key == "--exit-after") o.exitAfterS = number;
-    else if (key == "--poll-ms") o.pollMs = number;
+    else if (key == "--sync-every-ms") o.syncEveryMs = number;
     else if (key == "--connect-timeout-ms") o.connectTimeoutMs = static_cast<int32_t>(number);
     else if (key == "--age") o.age = static_cast<int32_t>(number);
     else return false;
@@ -115,7 +120,7 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
   if (o.name.empty() || o.name.size() > 15) return false;
   for (char c : o.name)
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
-  return o.intervalMs > 0 && o.pollMs > 0;
+  return o.intervalMs > 0;
 }
 
 bool IsParticipantRole(const TString& role) {
@@ -136,6 +141,7 @@ class TBot {
     std::printf("READY %lld %s\n", Ms(), o_.name.c_str());
     int64_t began = NowMs();
     int64_t nextAge = began + 1000;
+    int64_t nextSync = began + o_.syncEveryMs;
     int64_t deadline = began + o_.exitAfterS * 1000;
     while (!stopSignal && !kicked_ && NowMs() < deadline) {
       int64_t now = NowMs();
@@ -146,10 +152,14 @@ class TBot {
       }
       MaybeStart(now);
       MaybeSend(now);
-      SyncReplication(host_);
-      HandleMessages();
-      ScanObjects();
-      SleepMs(o_.pollMs);
+      if (o_.syncEveryMs == 0 || now >= nextSync) {
+        while (nextSync <= now) nextSync += std::max<int64_t>(o_.syncEveryMs, 1);
+        Serve();
+      }
+      int64_t wake = std::min(nextAge, deadline);
+      if (started_ && sent_ < o_.lines && !hostLost_) wake = std::min(wake, nextSend_);
+      if (o_.syncEveryMs > 0) wake = std::min(wake, nextSync);
+      WaitUntil(wake);
     }
     Leave();
     Summary();
@@ -159,6 +169,25 @@ class TBot {
 
  private:
   static long long Ms() { return static_cast<long long>(NowMs()); }
+
+  void Serve() {
+    SyncReplication(host_);
+    HandleMessages();
+    ScanObjects();
+  }
+
+  // Until `wakeMs`, or (serving on traffic) until the socket has something
+  // to read. A failing network may leave it readable: then just sleep.
+  void WaitUntil(int64_t wakeMs) {
+    int64_t ms = std::max<int64_t>(0, wakeMs - NowMs());
+    int fd = ReplicationSocket(host_);
+    if (o_.syncEveryMs > 0 || fd < 0 || ReplicationFailing(host_)) {
+      SleepMs(ms);
+      return;
+    }
+    pollfd traffic{fd, POLLIN, 0};
+    poll(&traffic, 1, static_cast<int>(ms));  // a stop signal cuts it short
+  }
 
   void Publish() {
     self_ = NewReplicatedObject(host_);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -188,4 +190,43 @@ TEST_F(EventQueueTest, AnotherThreadWakesABlockedWait) {
   EXPECT_EQ(TEventQueue::Wait(), AppIdle);
   EXPECT_EQ(TEventQueue::Current()->source, a);
   poster.join();
+}
+
+TEST_F(EventQueueTest, ABatchOfOperationsWritesOneWakeUpByte) {
+  // Regression: a byte per operation, written under the list's lock, woke
+  // the main thread only for it to block on that lock.
+  std::thread producer([] {
+    for (int i = 0; i < 100; ++i) PostAsyncOp(Append, nullptr, nullptr);
+  });
+  producer.join();
+  int bytes = 0;
+  ASSERT_EQ(ioctl(WakeUpFd(), FIONREAD, &bytes), 0);
+  EXPECT_EQ(bytes, 1);
+  EXPECT_EQ(PendingAsyncOps(), 100);
+  FlushAsyncOps();
+  ASSERT_EQ(ioctl(WakeUpFd(), FIONREAD, &bytes), 0);
+  EXPECT_EQ(bytes + PendingAsyncOps(), 0);
+}
+
+namespace {
+
+void EmitWhatArrived(int fd, void* source) {
+  char byte = 0;
+  if (read(fd, &byte, 1) == 1)
+    TEvent::Create(StreamAvail, static_cast<TObject*>(source)->shared_from_this(), byte)->Emit();
+}
+
+}  // namespace
+
+TEST_F(EventQueueTest, AWatchedDescriptorIsServedWhileWaitingUntilUnwatched) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  WatchReadable(fds[0], EmitWhatArrived, a.get());
+  ASSERT_EQ(write(fds[1], "xy", 2), 2);
+  EXPECT_EQ(TEventQueue::Wait(), StreamAvail);
+  EXPECT_EQ(TEventQueue::Current()->data, 'x');
+  UnwatchReadable(fds[0]);
+  EXPECT_EQ(TEventQueue::Poll(), 0);  // 'y' waits unread
+  close(fds[0]);
+  close(fds[1]);
 }

@@ -7,6 +7,7 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_File_Browser.H>
 #include <X11/keysym.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -151,4 +152,41 @@ TEST_F(GadgetTest, RequestFileOffersTheFilteredFilesAndCancelGivesEmpty) {
   EXPECT_TRUE(save.pressed);
   EXPECT_EQ(fs::path(ToBytes(chosen)), dir / "saved.txt");
   fs::remove_all(dir);
+}
+
+namespace {
+
+// Reads the byte and ends the dialog it is served in; counts where it ran.
+int servedInDialog = 0;
+void EndDialogOnReadable(int fd, void*) {
+  char byte = 0;
+  if (read(fd, &byte, 1) != 1 || !Fl::modal()) return;
+  ++servedInDialog;
+  Fl::modal()->hide();
+}
+
+}  // namespace
+
+TEST_F(GadgetTest, WatchedDescriptorsAreServedInsideTheRequestersLoops) {
+  // Regression: the network was served from the event queue only, so nothing
+  // was read (and peers timed out) while a requester was open.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  WatchReadable(fds[0], EndDialogOnReadable, nullptr);
+  // Late fallbacks: the toolkit looks at descriptors once the dialog's own
+  // window events are handled.
+  Answer fallback{&client, XK_Escape};
+  currentAnswer = &fallback;
+  for (auto dialog : {+[] { Notify(u"Saved."); },
+                      +[] { RequestFile(u"Save discussion log", u"Text Files:txt", 1, u""); }}) {
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    Fl::add_timeout(5.0, AnswerDialog);
+    dialog();
+    Fl::remove_timeout(AnswerDialog);
+  }
+  UnwatchReadable(fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_EQ(servedInDialog, 2);
+  EXPECT_FALSE(fallback.pressed);
 }
