@@ -121,6 +121,9 @@ class Room(unittest.TestCase):
         hal.wait_log(lambda t: "** Dave has joined" in t, what="Dave has joined")
 
         # The same name again: the newcomer, younger in rooms, is renamed.
+        # Ages count whole seconds, and equal ages keep both names: let Dave
+        # be in the room a few seconds first (the rule needs the time).
+        dave.past_five_ticks()
         twin = h.start("Dave")
         twin.join()
         twin.window("^ColloquorRC2b: Dave0$")
