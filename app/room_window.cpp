@@ -190,11 +190,6 @@ int32_t SelectedSide(const TRoomGadgets& g) {
   return SIDE_UNDECIDED;
 }
 
-void CapInput(const TGadgetRef& field) {
-  TString text = field->GetText();
-  if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
-}
-
 // Renews the room's lobby entry without waiting: the answer is not used.
 // It queues behind the lobby commands before it, and a later withdrawal
 // behind it, so that it can neither overtake the announcement nor renew a
@@ -318,7 +313,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
              id == GadgetAction) {
     room.ChangeSide(SelectedSide(g));
   } else if (source == g.inputField) {
-    CapInput(g.inputField);
+    CapTextField(g.inputField, INPUT_LIMIT);
   } else if (source == g.sendButton && id == GadgetAction) {
     if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
   } else if (source == g.leaveButton && id == GadgetAction) {

@@ -10,6 +10,8 @@
 #include <FL/Fl_Round_Button.H>
 
 #include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 #include "ui/event_queue.h"
 
@@ -470,6 +472,15 @@ class TFLTextField : public TFLGadget {
   TString GetText() override {
     if (!input()) return {};
     return FromBytes(std::string_view(input()->value(), static_cast<size_t>(input()->size())));
+  }
+
+  // Characters only: the start of the selection (the insertion point when
+  // nothing is selected) and its length.
+  int GetCursorPos(int) override {
+    return input() ? std::min(input()->position(), input()->mark()) : 0;
+  }
+  int GetSelectionLength(int) override {
+    return input() ? std::abs(input()->position() - input()->mark()) : 0;
   }
 
   // Characters only: the insertion point at pos + length, the range selected.

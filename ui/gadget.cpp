@@ -126,6 +126,17 @@ int ButtonValue(const TGadgetRef& gadget) {
   return gadget && (gadget->State() & STATE_ON) ? 1 : 0;
 }
 
+void CapTextField(const TGadgetRef& field, size_t limit) {
+  if (!field) return;
+  const TString text = field->GetText();
+  if (text.size() <= limit) return;
+  const int caret = field->GetCursorPos(TXU_CHARS);
+  const TString kept = LeftUtf8Text(text, limit);
+  field->SetText(kept);
+  // SetText selects the whole text: the next key would replace all of it.
+  field->SetSelection(std::clamp(caret, 0, static_cast<int>(kept.size())), 0, TXU_CHARS);
+}
+
 void AppendItem(const TGadgetRef& gadget, const TString& text, int flags, int icon,
                 const TString& tip, TObjectRef extra) {
   if (gadget) gadget->InsertItem(gadget->ItemCount(), text, tip, icon, std::move(extra), flags);
