@@ -103,8 +103,12 @@ class TRoomWindowView : public TRoomView {
   const TDiscussionLog& Discussion() const { return *log_; }
 
   void AppendLog(const TString& text, TLogStyle style) override { log_->Append(text, style); }
+  // With another application in front, the window is also marked for the
+  // task bar (muted or not) until it gets the focus back.
   void AttentionSound() override {
-    if (!ActiveGadget() && !Muted() && Program().dingSound) PlaySound(Program().dingSound);
+    if (ActiveGadget()) return;
+    g_.window->SetAttention(1);
+    if (!Muted() && Program().dingSound) PlaySound(Program().dingSound);
   }
   void CountdownSound() override {
     if (!Muted() && Program().tickSound) PlaySound(Program().tickSound);

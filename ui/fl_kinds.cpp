@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ui/event_queue.h"
+#include "ui/fl_desktop.h"
 
 namespace {
 
@@ -206,6 +207,15 @@ class TFLWindow : public TFLGadget {
     flag ? window()->show() : window()->hide();
   }
 
+  void SetAttention(int flag) override {
+    // Marking twice would only repeat the request; a window not on the
+    // screen has nothing to mark.
+    const bool on = flag != 0 && window() && window()->shown();
+    if (on == attention_) return;
+    attention_ = on;
+    MarkForAttention(window(), on);
+  }
+
   void CleanUp() override {
     if (window()) window()->owner = nullptr;
     TFLGadget::CleanUp();
@@ -244,6 +254,7 @@ class TFLWindow : public TFLGadget {
   }
 
   Fl_Group* client_ = nullptr;
+  bool attention_ = false;
   Fl_Box* menuStrip_ = nullptr;
   Fl_Box* statusStrip_ = nullptr;
   int minW_ = 0, minH_ = 0;

@@ -87,6 +87,7 @@ void TGadget::SetShow(int) {}
 void TGadget::SetEnabled(int) {}
 void TGadget::SetSelected(int) {}
 void TGadget::SetMinimumSize(int, int) {}
+void TGadget::SetAttention(int) {}
 void TGadget::AddText(const TString&) {}
 int TGadget::AreaLen(int) { return 0; }
 TString TGadget::AreaText(int, int, int) { return {}; }

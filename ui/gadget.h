@@ -164,6 +164,10 @@ class TGadget : public TObject {
   virtual void SetEnabled(int flag);
   virtual void SetSelected(int state);
   virtual void SetMinimumSize(int w, int h);
+  // Window: 1 marks it as wanting the user's attention (the desktop's
+  // urgency hint and demands-attention state, so a task bar can flash it)
+  // until it gets the keyboard focus or SetAttention(0) clears the mark.
+  virtual void SetAttention(int flag);
   virtual void SetSensitivity(int flags) { sensitivity = flags; }
   virtual int GetSensitivity() const { return sensitivity; }
 
