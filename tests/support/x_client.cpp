@@ -192,26 +192,18 @@ bool TXClient::ClassHint(Window window, std::string& resName, std::string& resCl
   return true;
 }
 
-std::vector<std::pair<int, int>> TXClient::IconSizes(Window window) {
-  std::vector<std::pair<int, int>> sizes;
+int TXClient::FirstIconSize(Window window) {
   Atom type = 0;
   int format = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(display_, window, XInternAtom(display_, "_NET_WM_ICON", False), 0,
-                         1 << 20, False, XA_CARDINAL, &type, &format, &count, &after,
-                         &data) != Success || !data)
-    return sizes;
-  // Format 32 arrives as longs: width, height, then width * height pixels.
+  XGetWindowProperty(display_, window, XInternAtom(display_, "_NET_WM_ICON", False), 0, 2, False,
+                     XA_CARDINAL, &type, &format, &count, &after, &data);
+  // Format 32 arrives as longs: width, height, then the pixels.
   const long* words = reinterpret_cast<const long*>(data);
-  for (unsigned long at = 0; at + 2 <= count;) {
-    const long w = words[at], h = words[at + 1];
-    if (w <= 0 || h <= 0) break;
-    sizes.emplace_back(static_cast<int>(w), static_cast<int>(h));
-    at += 2 + static_cast<unsigned long>(w * h);
-  }
-  XFree(data);
-  return sizes;
+  const int size = count == 2 && words[0] == words[1] ? static_cast<int>(words[0]) : 0;
+  if (data) XFree(data);
+  return size;
 }
 
 bool TXClient::Urgent(Window window) {

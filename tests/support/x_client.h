@@ -10,7 +10,6 @@
 #include <map>
 #include <string>
 #include <utility>
-#include <vector>
 
 class TXClient {
  public:
@@ -53,11 +52,11 @@ class TXClient {
   // The first viewable top-level window whose name is `name`, or 0.
   Window FindWindowByName(const std::string& name);
   // What the desktop reads of a window: its name (WM_NAME), its WM_CLASS
-  // (false when it has none), the sizes in its _NET_WM_ICON, and whether its
-  // WM_HINTS carry the urgency hint.
+  // (false when it has none), the side of the first square icon in its
+  // _NET_WM_ICON (0: none), and whether its WM_HINTS carry the urgency hint.
   std::string WindowName(Window window);
   bool ClassHint(Window window, std::string& resName, std::string& resClass);
-  std::vector<std::pair<int, int>> IconSizes(Window window);
+  int FirstIconSize(Window window);
   bool Urgent(Window window);
 
   // Listens as a window manager to the _NET_WM_STATE requests that clients

@@ -4,7 +4,6 @@
 #include <FL/Fl_Input.H>
 #include <X11/keysym.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "ui/fl_driver.h"
@@ -195,35 +194,6 @@ TEST_F(GadgetTest, FocusComesAsWindowActivateAndIsNoneWhileAnotherClientHoldsIt)
   client.Focus(Xid(window));
   ASSERT_NE(WaitEvent(WindowActivate, window), nullptr);
   EXPECT_EQ(ActiveGadget(), field);
-}
-
-// Regression: windows carried the toolkit's class ("FLTK") and no icon, so
-// the desktop could not match them to colloquor.desktop; nothing marked a
-// window that wanted attention.
-TEST_F(GadgetTest, WindowsCarryTheProgramsClassAndIconAndAnAttentionMarkUntilFocused) {
-  TGadgetRef window = ShowWindow(u"marked", 0, 0, 300, 100, kRoom);
-  const Window xid = Xid(window);
-  std::string resName, resClass;
-  ASSERT_TRUE(client.ClassHint(xid, resName, resClass));
-  EXPECT_EQ(resName, "colloquor");  // the desktop entry's StartupWMClass
-  EXPECT_EQ(resClass, "Colloquor");
-  const auto sizes = client.IconSizes(xid);
-  for (int side : {16, 32, 48})
-    EXPECT_NE(std::find(sizes.begin(), sizes.end(), std::make_pair(side, side)), sizes.end())
-        << side;
-
-  client.WatchStateRequests();
-  ASSERT_NE(client.OpenOwnWindowWithFocus(), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return ActiveGadget() == nullptr; }, 5000));
-  EXPECT_FALSE(client.Urgent(xid));
-  window->SetAttention(1);
-  auto demands = [&] { return client.StateRequested(xid, "_NET_WM_STATE_DEMANDS_ATTENTION"); };
-  EXPECT_TRUE(WaitUntil([&] { return demands() == 1; }, 5000, [&] { Drain(); }));
-  EXPECT_TRUE(client.Urgent(xid));
-
-  FocusWindow(window);  // the user comes back: the mark goes
-  EXPECT_TRUE(WaitUntil([&] { return demands() == 0; }, 5000, [&] { Drain(); }));
-  EXPECT_FALSE(client.Urgent(xid));
 }
 
 TEST_F(GadgetTest, ButtonsReportTheirStateAndRadioButtonsFormAGroup) {
