@@ -38,7 +38,7 @@ constexpr int32_t EXIT_WAIT_MS = 5000;
 // A closing host asked to stop early ends at once; this only bounds the wait.
 constexpr int32_t CUT_WAIT_MS = 1000;
 
-const char16_t kAskingText[] = u"Asking the lobby...";
+const TString kAskingText = FromBytes(u8"Asking the lobby\u2026");  // a real ellipsis, in UTF-8
 
 // A host that is finishing its close in the background.
 struct TClosingHost {
@@ -198,7 +198,7 @@ TRoomOutcome JoinRoom(const TString& chosenName) {
     return asked == PROGRESS_TERMINATE ? ROOM_END_PROGRAM : ROOM_BACK_TO_BROWSER;
   TString name = chosenName.empty() ? program.browserChoice : chosenName;
   auto joining = StartJoining(program.browserChoice);
-  switch (WaitWithProgress(u"Connecting to " + name + u"...", joining)) {
+  switch (WaitWithProgress(u"Connecting to " + name + FromBytes(u8"\u2026"), joining)) {
     case PROGRESS_DONE:
       if (AdoptConnection(program.netHost, joining->Result()))
         program.localPlayer->rank = u"GUEST";

@@ -103,8 +103,12 @@ class TRoomWindowView : public TRoomView {
   const TDiscussionLog& Discussion() const { return *log_; }
 
   void AppendLog(const TString& text, TLogStyle style) override { log_->Append(text, style); }
+  // With another application in front, the window is also marked for the
+  // task bar (muted or not) until it gets the focus back.
   void AttentionSound() override {
-    if (!ActiveGadget() && !Muted() && Program().dingSound) PlaySound(Program().dingSound);
+    if (ActiveGadget()) return;
+    g_.window->SetAttention(1);
+    if (!Muted() && Program().dingSound) PlaySound(Program().dingSound);
   }
   void CountdownSound() override {
     if (!Muted() && Program().tickSound) PlaySound(Program().tickSound);
@@ -188,11 +192,6 @@ int32_t SelectedSide(const TRoomGadgets& g) {
   if (ButtonValue(g.redButton)) return SIDE_RED;
   if (ButtonValue(g.blueButton)) return SIDE_BLUE;
   return SIDE_UNDECIDED;
-}
-
-void CapInput(const TGadgetRef& field) {
-  TString text = field->GetText();
-  if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
 }
 
 // Renews the room's lobby entry without waiting: the answer is not used.
@@ -318,7 +317,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
              id == GadgetAction) {
     room.ChangeSide(SelectedSide(g));
   } else if (source == g.inputField) {
-    CapInput(g.inputField);
+    CapTextField(g.inputField, INPUT_LIMIT);
   } else if (source == g.sendButton && id == GadgetAction) {
     if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
   } else if (source == g.leaveButton && id == GadgetAction) {

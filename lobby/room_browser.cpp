@@ -16,7 +16,7 @@ const char16_t kPortNote[] =
     u"Before creating a room enable your routers port-forwarding for port 42000. This step is "
     u"not necessary if you are only join a room.";
 
-const char16_t kAskingText[] = u"Asking the lobby...";
+const TString kAskingText = FromBytes(u8"Asking the lobby\u2026");  // a real ellipsis, in UTF-8
 
 struct TBrowserGadgets {
   TGadgetRef window, roomList, joinButton, refreshButton, createButton, cancelButton, portNote;

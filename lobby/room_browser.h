@@ -1,7 +1,7 @@
 // The room browser: the modal dialog in which the user joins a listed room,
 // creates one, or quits. Main thread only, after InitGui. It asks the lobby
 // for the list on a task of its own (ui/background.h): the dialog answers
-// meanwhile and says "Asking the lobby..." until the rooms arrive. It frees
+// meanwhile and says "Asking the lobby…" until the rooms arrive. It frees
 // its window before returning.
 #pragma once
 

@@ -185,7 +185,7 @@ TEST_F(ProgramTest, TheWindowsAnswerWhileTheLobbyIsSilent) {
                                          .count()));
   client.Focus(roomName);
   client.Press(XK_Return);
-  Window asking = WaitWindow("Asking the lobby...");
+  Window asking = WaitWindow(u8"Asking the lobby\u2026");
   ASSERT_NE(asking, 0u) << "no note while the room is announced";
   client.Focus(asking);
   client.Press(XK_Escape);
@@ -232,7 +232,7 @@ TEST_F(ProgramTest, TheBrowserListsTheLobbysRoomsAndJoinsOne) {
   // Nobody answers there: the note stays up until cancelled, and the
   // browser is back long before the connect would time out (then "#3"
   // would keep it away).
-  Window connecting = WaitWindow("Connecting to first_room...");
+  Window connecting = WaitWindow(u8"Connecting to first_room\u2026");
   ASSERT_NE(connecting, 0u);
   client.Focus(connecting);
   client.Press(XK_Escape);

@@ -6,6 +6,8 @@ the lobby sees each at its own address, as on separate machines. Every wait
 is bounded; nothing here sleeps for luck.
 """
 
+import ctypes
+import ctypes.util
 import fcntl
 import os
 import re
@@ -143,6 +145,7 @@ class Network:
 
 class Display:
     def __init__(self, width=1024, height=768):
+        self.bound = set()  # characters on keys of their own (bind_keys)
         self.number = self._free_number()
         self.name = ":%d" % self.number
         self.process = subprocess.Popen(
@@ -166,6 +169,35 @@ class Display:
 
     def xdotool(self, *args, check=True):
         return run("xdotool", *args, check=check, env=self.env())
+
+    def bind_keys(self, text):
+        """Puts every character of `text` beyond ASCII on a spare key of its
+        own for the display's lifetime. Left to itself, xdotool lends one key
+        to such characters in turn and takes it back when it ends, which can
+        be before the program has read the last key: that character is lost."""
+        wanted = sorted({c for c in text if ord(c) > 0x7f} - self.bound)
+        if not wanted:
+            return
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
+        x11.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int,
+                                            ctypes.POINTER(ctypes.c_int)]
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.name.encode()))
+        low, high, per_key = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+        x11.XDisplayKeycodes(display, ctypes.byref(low), ctypes.byref(high))
+        count = high.value - low.value + 1
+        symbols = x11.XGetKeyboardMapping(display, low.value, count, ctypes.byref(per_key))
+        spare = [low.value + k for k in range(count)
+                 if not any(symbols[k * per_key.value + j] for j in range(per_key.value))]
+        x11.XFree(symbols)
+        for character, key in zip(wanted, reversed(spare)):
+            code = ord(character)
+            symbol = code if code < 0x100 else 0x1000000 | code  # Unicode keysym
+            x11.XChangeKeyboardMapping(display, key, 2, (ctypes.c_ulong * 2)(symbol, symbol), 1)
+            self.bound.add(character)
+        x11.XSync(display, 0)
+        x11.XCloseDisplay(display)
 
     def screenshot(self, path):
         if shutil.which("import"):  # ImageMagick, when installed
@@ -260,6 +292,7 @@ class Instance:
         x_("click", "--repeat", "2" if double else "1", "--delay", "80", "1")
 
     def type(self, wid, text):
+        self.display.bind_keys(text)
         self.display.xdotool("windowraise", wid)
         self.display.xdotool("windowfocus", "--sync", wid, check=False)
         self.display.xdotool("type", "--delay", "15", text)

@@ -250,7 +250,7 @@ TEST_F(RoomBrowserTest, WhileTheLobbyIsSilentTheDialogRunsSaysSoAndAsksOnlyOnce)
   };
   auto asking = [] {
     return FindWidget(BrowserWindow(), [](Fl_Widget* w) {
-             return w->label() && std::string(w->label()) == "Asking the lobby...";
+             return w->label() && std::string(w->label()) == u8"Asking the lobby\u2026";
            }) != nullptr;
   };
   const size_t listsBefore = logged("opt=list"), pingsBefore = logged("opt=ping");
