@@ -118,7 +118,9 @@ class TLobbyServer::TLoop::TConnection {
   void Read();
   void Progress();
   void Close();
-  void AnswerHeads();
+  // Answers the complete heads read; true when it stopped for the unsent
+  // answers with bytes of requests left.
+  bool AnswerHeads();
   void AnswerOne(const char* head, size_t size, THeadEnd end);
   bool SendPending();
   void Settle();
@@ -207,14 +209,22 @@ void TLobbyServer::TLoop::TConnection::Read() {
 }
 
 void TLobbyServer::TLoop::TConnection::Progress() {
-  if (_state != TState::Draining) AnswerHeads();
-  if (!SendPending()) return Close();
+  bool heldBack = false;
+  do {  // requests held back go on once the answers before them are out
+    heldBack = _state != TState::Draining && AnswerHeads();
+    if (!SendPending()) return Close();
+  } while (heldBack && _out.empty());
   Settle();
 }
 
-void TLobbyServer::TLoop::TConnection::AnswerHeads() {
+bool TLobbyServer::TLoop::TConnection::AnswerHeads() {
   size_t consumed = 0;
-  while (_after == TAfterAnswer::KeepOpen && _out.size() - _sent < ANSWER_HIGH_WATER) {
+  bool heldBack = false;
+  while (_after == TAfterAnswer::KeepOpen) {
+    if (_out.size() - _sent >= ANSWER_HIGH_WATER) {
+      heldBack = consumed < _in.size();
+      break;
+    }
     const char* data = _in.data() + consumed;
     const size_t available = _in.size() - consumed;
     size_t size = RequestHeadSize(data, std::min(available, MAX_REQUEST_BYTES));
@@ -228,6 +238,7 @@ void TLobbyServer::TLoop::TConnection::AnswerHeads() {
     consumed += size;
   }
   _in.erase(0, consumed);
+  return heldBack;
 }
 
 void TLobbyServer::TLoop::TConnection::AnswerOne(const char* head, size_t size, THeadEnd end) {
