@@ -42,6 +42,7 @@ constexpr size_t DRAIN_BYTES = 64 * 1024;
 constexpr size_t ANSWER_HIGH_WATER = 256 * 1024;
 constexpr int ACCEPT_PAUSE_MS = 100;  // after running out of descriptors
 constexpr int MAX_LOOPS = 16;
+constexpr int MAX_SEND_PIECES = 16;  // iovecs per sendmsg
 
 timeval TimeVal(int64_t ms) {
   ms = std::max<int64_t>(ms, 0);
@@ -138,8 +139,7 @@ class TLobbyServer::TLoop::TConnection {
   Clock::time_point _deadline{};
   Clock::time_point _requestStart = Clock::now();
   std::string _in;
-  std::string _out;
-  size_t _sent = 0;
+  TAnswerQueue _out;
   size_t _requests = 0;
   size_t _dropped = 0;
   bool _peerDone = false;  // the peer sends nothing more
@@ -213,7 +213,7 @@ void TLobbyServer::TLoop::TConnection::Progress() {
   do {  // requests held back go on once the answers before them are out
     heldBack = _state != TState::Draining && AnswerHeads();
     if (!SendPending()) return Close();
-  } while (heldBack && _out.empty());
+  } while (heldBack && _out.Empty());
   Settle();
 }
 
@@ -221,7 +221,7 @@ bool TLobbyServer::TLoop::TConnection::AnswerHeads() {
   size_t consumed = 0;
   bool heldBack = false;
   while (_after == TAfterAnswer::KeepOpen) {
-    if (_out.size() - _sent >= ANSWER_HIGH_WATER) {
+    if (_out.Size() >= ANSWER_HIGH_WATER) {
       heldBack = consumed < _in.size();
       break;
     }
@@ -249,23 +249,36 @@ void TLobbyServer::TLoop::TConnection::AnswerOne(const char* head, size_t size, 
 }
 
 bool TLobbyServer::TLoop::TConnection::SendPending() {
-  while (_sent < _out.size()) {
-    ssize_t sent = send(_fd, _out.data() + _sent, _out.size() - _sent, MSG_NOSIGNAL);
+  // An answer after which the connection closes is held back for the FIN
+  // the close adds to it, so both leave in one segment. Not when more bytes
+  // came from the peer: closing with unread bytes resets the connection and
+  // would drop the held answer.
+  const bool closing = _after != TAfterAnswer::KeepOpen && _in.empty();
+  while (!_out.Empty()) {
+    iovec pieces[MAX_SEND_PIECES];
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = static_cast<size_t>(_out.Gather(pieces, MAX_SEND_PIECES));
+    ssize_t sent = sendmsg(_fd, &message, MSG_NOSIGNAL | (closing ? MSG_MORE : 0));
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The peer is slow to take the rest: what is held goes out now, so
+      // its acknowledgements make room.
+      int on = 1;
+      if (closing) setsockopt(_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      return true;
+    }
     if (sent < 0) return false;
-    _sent += static_cast<size_t>(sent);
+    _out.Consume(static_cast<size_t>(sent));
     _deadline = {};  // progress: the send wait starts again
   }
-  _out.clear();
-  _sent = 0;
   return true;
 }
 
 // Picks the state that follows from the buffers and arms its limit.
 void TLobbyServer::TLoop::TConnection::Settle() {
   const Clock::time_point now = Clock::now();
-  const bool unsent = !_out.empty();
+  const bool unsent = !_out.Empty();
   Want(_writable, unsent);
   if (unsent) {
     Want(_readable, false);  // no further requests until the peer takes its answers
