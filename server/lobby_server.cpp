@@ -29,6 +29,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "server/accept_deferral.h"
 #include "server/lobby_http.h"
 
 namespace {
@@ -108,7 +109,9 @@ class TLobbyServer::TLoop::TConnection {
  public:
   TConnection(TLoop& loop, int fd, std::string peer);
   ~TConnection();
-  void Start() { Read(); }
+  // Reads what arrived with the connection; whether its request had begun
+  // to arrive.
+  bool Start() { return Read(); }
 
  private:
   enum class TState { Waiting, Reading, Sending, Draining };
@@ -116,7 +119,8 @@ class TLobbyServer::TLoop::TConnection {
   static void OnWritable(evutil_socket_t, short, void* connection);
   static void OnTimer(evutil_socket_t, short, void* connection);
   // Each of these may end in Close(), which deletes the connection.
-  void Read();
+  // Read says whether any bytes came.
+  bool Read();
   void Progress();
   void Close();
   // Answers the complete heads read; true when it stopped for the unsent
@@ -181,31 +185,40 @@ void TLobbyServer::TLoop::TConnection::OnTimer(evutil_socket_t, short, void* con
   self->Progress();
 }
 
-void TLobbyServer::TLoop::TConnection::Read() {
+bool TLobbyServer::TLoop::TConnection::Read() {
   char* buffer = _loop._readBuffer;
   const size_t capacity = sizeof _loop._readBuffer;
+  bool received = false;
   while (_in.size() < MAX_REQUEST_BYTES) {
-    ssize_t received = recv(_fd, buffer, capacity, 0);
-    if (received < 0 && errno == EINTR) continue;
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    if (received < 0) return Close();
-    if (received == 0) {
+    ssize_t size = recv(_fd, buffer, capacity, 0);
+    if (size < 0 && errno == EINTR) continue;
+    if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (size < 0) {
+      Close();
+      return received;
+    }
+    if (size == 0) {
       _peerDone = true;
       break;
     }
+    received = true;
     if (_state == TState::Draining) {
-      _dropped += static_cast<size_t>(received);
-      if (_dropped > DRAIN_BYTES) return Close();
+      _dropped += static_cast<size_t>(size);
+      if (_dropped > DRAIN_BYTES) {
+        Close();
+        return received;
+      }
       continue;
     }
-    _in.append(buffer, static_cast<size_t>(received));
-    if (static_cast<size_t>(received) < capacity) break;  // most likely all there is
+    _in.append(buffer, static_cast<size_t>(size));
+    if (static_cast<size_t>(size) < capacity) break;  // most likely all there is
   }
   if (_state == TState::Draining) {
     if (_peerDone) Close();
-    return;
+    return received;
   }
   Progress();
+  return received;
 }
 
 void TLobbyServer::TLoop::TConnection::Progress() {
@@ -419,7 +432,7 @@ void TLobbyServer::TLoop::Accept() {
     }
     auto* connection = new TConnection(*this, fd, PeerText(address));
     _connections.insert(connection);
-    connection->Start();  // the request is often there already
+    _server.Accepted(connection->Start());  // the request is often there already
     return;
   }
 }
@@ -436,6 +449,7 @@ TLobbyServer::TLobbyServer(const TLobbyServerOptions& options, TLobbyClock clock
     : _options(options),
       _service(std::make_unique<TLobbyService>(std::move(clock), options.maxRooms)),
       _http(std::make_unique<TLobbyHttp>(*_service)),
+      _deferral(std::make_unique<TAcceptDeferral>()),
       _log(log) {
   for (int i = LoopCount(options.threads); i > 0; --i)
     _loops.push_back(std::make_unique<TLoop>(*this));
@@ -496,6 +510,14 @@ bool TLobbyServer::Serve() {
 
 void TLobbyServer::Stop() {
   for (auto& loop : _loops) loop->Wake();
+}
+
+void TLobbyServer::Accepted(bool requestThere) {
+  std::lock_guard<std::mutex> lock(_deferralMutex);
+  if (!_deferral->Accepted(requestThere)) return;
+  // Failing leaves the kernel as it was: a cost, never a fault.
+  const int seconds = _deferral->Holding() ? DEFERRAL_SECONDS : 0;
+  setsockopt(_listenFd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 
 void TLobbyServer::WriteLog(const std::string& lines) {
