@@ -181,7 +181,10 @@ void FreeRoomPort() {
 // asked for: a removal arriving late would take the new mapping with it.
 TProgressEnd AwaitLastReachEnd() {
   TBackgroundTaskRef& end = Work().reachEnd;
-  if (!end) return PROGRESS_DONE;
+  if (!end || end->WaitFinished(0)) {
+    end.reset();
+    return PROGRESS_DONE;
+  }
   TProgressEnd waited = WaitWithProgress(kRouterText, end);
   if (waited == PROGRESS_DONE) end.reset();
   return waited;
