@@ -42,8 +42,8 @@ constexpr int RESOLVE_TIMEOUT_MS = 5000;
 constexpr int32_t EXIT_WAIT_MS = 5000;
 // A closing host asked to stop early ends at once; this only bounds the wait.
 constexpr int32_t CUT_WAIT_MS = 1000;
-// An address on the internet, only to ask which route leads out (RFC 5737:
-// it is never used on a network).
+// An address beyond this machine's networks, only to ask which route leads
+// out; nothing is sent to it (RFC 5737 reserves it for documentation).
 constexpr char ROUTE_OUT_PROBE[] = "192.0.2.1";
 
 const char16_t kAskingText[] = u"Asking the lobby...";
