@@ -4,6 +4,7 @@
 
 #include "app/discussion_log.h"
 #include "app/program_state.h"
+#include "app/room_reach.h"
 #include "app/save_location.h"
 #include "app/saved_log.h"
 #include "lobby/lobby_client.h"
@@ -311,6 +312,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
     g.inputField->Activate(ACT_FOCUS);
   } else if (source == r.secondTimer && id == TimerTick) {
     room.Tick(r.secondTimer->Ticks(), r.lobbyTimer ? r.lobbyTimer->Ticks() : 0);
+    for (const TString& note : TakeReachNotes()) r.view.AppendLog(note, LOG_BOLD);
   } else if (source == r.lobbyTimer && id == TimerTick) {
     if (!Program().roomName.empty()) RefreshLobbyEntry();
   } else if ((source == g.redButton || source == g.undecidedButton || source == g.blueButton) &&

@@ -243,13 +243,13 @@ ROOM = {
     "change": (715, 22), "extend": (555, 22),
 }
 BROWSER = {"first_row": (120, 20), "join": (315, 22), "refresh": (315, 52),
-           "create": (315, 82), "cancel": (315, 372)}
+           "create": (315, 82), "address": (315, 112), "cancel": (315, 372)}
 
 
 class Instance:
     """One colloquor process in its own namespace."""
 
-    def __init__(self, binary, display, ns, address, lobby_address, workdir, name):
+    def __init__(self, binary, display, ns, address, lobby_address, workdir, name, env=None):
         self.display = display
         self.ns = ns
         self.address = address
@@ -257,9 +257,12 @@ class Instance:
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=workdir)
         self.saves = 0
         self.entered = None  # when the room window came up
-        env = display.env()
+        env = dict(display.env(), **(env or {}))
         env["HOME"] = self.dir
         env["COLLOQUOR_LOBBY"] = "%s:%d" % (lobby_address, LOBBY_PORT)
+        # The machine's own system bus (and avahi-daemon) is not the
+        # namespace's: without one of its own an instance has none.
+        env.setdefault("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/colloquor-e2e-bus")
         self.output = open(os.path.join(self.dir, "output.txt"), "w")
         self.process = subprocess.Popen(
             ["ip", "netns", "exec", ns, binary], cwd=self.dir, env=env,
@@ -341,6 +344,13 @@ class Instance:
         """Arrivals are announced only after a room's first 5 ticks: lets this
         instance's room clock pass them (the rule needs the time to pass)."""
         time.sleep(max(0.0, 6.5 - (time.monotonic() - self.entered)))
+
+    def join_address(self, address):
+        """Joins the host at `address` through "Join by Address..."."""
+        browser = self.log_in()
+        self.click(browser, *BROWSER["address"])
+        self.answer_prompt("^Join by Address$", address)
+        return self.room_window()
 
     def choose_first_room(self, browser):
         """Joins the browser's first room. The list fills once the lobby has
@@ -428,20 +438,37 @@ class Instance:
 
 
 class Harness:
-    def __init__(self, build_dir):
+    """With lobby=False no lobby runs: the instances' lobby address leads
+    nowhere. Daemons added to `daemons` (objects with close()) are closed
+    after the instances, before the network goes."""
+
+    def __init__(self, build_dir, lobby=True):
         require_root_facilities()
         self.binary = os.path.join(build_dir, "app", "colloquor")
         self.lobby_binary = os.path.join(build_dir, "server", "colloquor-lobby")
         self.workdir = tempfile.mkdtemp(prefix="colloquor-e2e-")
         self.network = Network()
         self.display = Display()
-        self.lobby = Lobby(self.lobby_binary, self.network.lobby_address, LOBBY_PORT, self.workdir)
+        self.lobby = None
+        if lobby:
+            self.lobby = Lobby(self.lobby_binary, self.network.lobby_address, LOBBY_PORT,
+                               self.workdir)
         self.instances = []
+        self.daemons = []
 
-    def start(self, name):
-        ns, address = self.network.add(len(self.instances) + 1)
+    def start(self, name, gateway=None, prepare=None):
+        """An instance in a namespace of its own on the bridge (behind
+        `gateway` when given); `prepare(ns, link)` runs once the namespace is
+        there and returns variables for the instance's environment."""
+        index = len(self.instances) + 1
+        ns, address = self.network.add(index, gateway=gateway)
+        env = prepare(ns, self.network.link(index)) if prepare else None
+        return self.start_in(ns, address, name, env)
+
+    def start_in(self, ns, address, name, env=None):
+        """An instance in the existing namespace `ns`, whose address is `address`."""
         instance = Instance(self.binary, self.display, ns, address, self.network.lobby_address,
-                            self.workdir, name)
+                            self.workdir, name, env)
         self.instances.append(instance)
         return instance
 
@@ -450,7 +477,10 @@ class Harness:
             self.display.screenshot(os.path.join(self.workdir, "final.png"))
         for instance in self.instances:
             instance.close()
-        self.lobby.close()
+        for daemon in reversed(self.daemons):
+            daemon.close()
+        if self.lobby:
+            self.lobby.close()
         self.display.close()
         self.network.close()
         if os.environ.get("COLLOQUOR_E2E_KEEP"):
