@@ -1,5 +1,6 @@
 #include "app/room_window.h"
 
+#include <memory>
 #include <optional>
 
 #include "app/discussion_log.h"
@@ -210,7 +211,9 @@ void RefreshLobbyEntry() {
 // the second timer that fires inside a dialog's loop (ENet's retries and
 // time-outs need a service even when nothing arrives, and the tick event
 // itself waits in the queue until the dialog is closed; otherwise the tick
-// serves right after).
+// serves right after). A serve handles a bounded share of what arrived; the
+// rest is served at the toolkit's next turn, after it has drawn and handled
+// its input, so that a flood of packets cannot freeze the window.
 class TRoomServer : public TObject {
  public:
   TRoomServer(TRoom& room, const TGNetHostRef& host, TObjectRef window, TObjectRef timer)
@@ -220,11 +223,21 @@ class TRoomServer : public TObject {
   }
   void Start() { THook::Add(EventHookId(), OnEvent, shared_from_this(), 0); }
   void Stop() {
+    stopped_ = true;
     THook::Remove(EventHookId(), OnEvent, shared_from_this());
     Watch(false);
   }
 
  private:
+  using TWeakServer = std::weak_ptr<TObject>;
+  static void OnFollowUp(void*, void* posted) {
+    std::unique_ptr<TWeakServer> weak(static_cast<TWeakServer*>(posted));
+    TObjectRef alive = weak->lock();
+    if (!alive) return;
+    auto* server = static_cast<TRoomServer*>(alive.get());
+    server->followUpPosted_ = false;
+    if (!server->stopped_) server->Serve();
+  }
   static void OnReadable(int, void* server) { static_cast<TRoomServer*>(server)->Serve(); }
   static TObjectRef OnEvent(int, const TObjectRef& data, const TObjectRef& context) {
     auto* server = static_cast<TRoomServer*>(context.get());
@@ -246,6 +259,10 @@ class TRoomServer : public TObject {
     // A network failing before it reads leaves the socket readable: serve it
     // only on the timer's ticks until it works again.
     Watch(!ReplicationFailing(host_));
+    if (ReplicationBacklog(host_) && !followUpPosted_ && room_.InRoom()) {
+      followUpPosted_ = true;
+      PostAsyncOp(OnFollowUp, nullptr, new TWeakServer(shared_from_this()));
+    }
     if (!room_.InRoom() && !leftReported_) {
       leftReported_ = true;  // wake the room's loop, which ends the visit
       TEvent::Create(AppIdle, window_)->Emit();
@@ -258,6 +275,8 @@ class TRoomServer : public TObject {
   int socket_ = -1;
   bool watching_ = false;
   bool leftReported_ = false;
+  bool stopped_ = false;
+  bool followUpPosted_ = false;
 };
 
 }  // namespace
