@@ -457,6 +457,9 @@ class Churn(HostedRoom):
                     terminate(bot)
         if not present:
             spawn()
+        # A guest that leaves cleanly before the host's next tick is never
+        # announced: three lines, a second apart, span a tick.
+        self.wait_all(present, lambda b: len(b.sent) >= 3, 30, "the last guests a while in")
         self.leave_cleanly(present)
         terminated += [b.name for b in present]
         count = len(self.bots) - len(staying)
