@@ -98,6 +98,7 @@ void TRoom::Enter() {
     topicDeadline_ = TOPIC_SECONDS;
   }
   SyncReplication(ctx_.host);
+  lastHeardMs_ = MilliSecs();  // a guest has just been let in by its host
   TakeInSync();  // shown after the welcome: there is no window yet
 }
 
@@ -121,7 +122,10 @@ void TRoom::Serve() {
 
 void TRoom::TakeInSync() {
   NoteChanges();
-  for (const TGNetObjectRef& msg : ReceivedMessages(ctx_.host)) inbox_.push_back(msg);
+  for (const TGNetObjectRef& msg : ReceivedMessages(ctx_.host)) {
+    inbox_.push_back(msg);
+    lastHeardMs_ = MilliSecs();
+  }
 }
 
 void TRoom::NoteChanges() {
@@ -134,6 +138,9 @@ void TRoom::NoteChanges() {
   note(seen_.created, ReplicatedObjects(host, OBJ_CREATED));
   note(seen_.modified, ReplicatedObjects(host, OBJ_MODIFIED));
   note(seen_.closed, ReplicatedObjects(host, OBJ_CLOSED));
+  for (int state : {OBJ_CREATED, OBJ_MODIFIED})
+    for (const TGNetObjectRef& obj : ReplicatedObjects(host, state))
+      if (ObjectIsRemote(obj)) lastHeardMs_ = MilliSecs();
   UpdateRoster();
 }
 
@@ -234,7 +241,9 @@ void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
     kicked = kicked || event.kind == CENSUS_KICK;
   }
   view_.ShowParticipants(census.redNames, census.blueNames);
-  view_.ShowConnection(census.heard);
+  int32_t sinceHeard =
+      static_cast<int32_t>(static_cast<uint32_t>(MilliSecs()) - static_cast<uint32_t>(lastHeardMs_));
+  view_.ShowConnection(ConnectionLit(sinceHeard, IsHost(), census.count));
   view_.ShowBars(census.reds, census.blues, census.count);
   if (IsHost() && GetSlotInt(subjectObject_, SLOT_REMAINING) <= 0)
     EndTopic(secondTicks, census.reds, census.blues, census.count);

@@ -128,6 +128,7 @@ class TRoom {
   // latest census (the host drops them at its next sync).
   TGNetObjectList roster_;
   std::deque<TGNetObjectRef> inbox_;  // messages taken in, not yet shown
+  int32_t lastHeardMs_ = 0;  // MilliSecs() when a remote update or message last arrived
   bool handlingInbox_ = false;
 };
 
