@@ -242,9 +242,9 @@ std::shared_ptr<TJoinTask> StartJoining(const TRoomAddress& address) {
 }
 
 // Joins the room the browser chose: a listed room's address, or one typed.
-TRoomOutcome JoinRoom(const TString& chosenName) {
+TRoomOutcome JoinRoom() {
   TProgramState& program = Program();
-  TString name = chosenName.empty() ? program.browserChoice : chosenName;
+  const TString& name = program.visitName;
   TRoomAddress address = ParseRoomAddress(program.browserChoice, ROOM_PORT);
   if (!address.valid) {
     Notify(u"#3 Could Not connect To server.", 1);
@@ -287,7 +287,9 @@ TRoomOutcome VisitRoom() {
   if (program.browserChoice == u"CANCEL") EndProgram();
   program.netHost = NewReplicationHost();
   bool hosting = program.browserChoice == u"HOST";
-  TRoomOutcome setUp = hosting ? HostRoom() : JoinRoom(chosenName);
+  if (!hosting) program.visitName = chosenName.empty() ? program.browserChoice : chosenName;
+  TRoomOutcome setUp = hosting ? HostRoom() : JoinRoom();
+  if (hosting) program.visitName = program.roomName;
   TRoomOutcome outcome = RunRoom();
   EndReach();
   if (!program.roomName.empty()) StartLobbyRemove();

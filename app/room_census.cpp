@@ -22,6 +22,8 @@ void CountParticipant(const TObjectSnapshot& object, size_t index, TPlayer& me,
   } else if (object.side == SIDE_BLUE) {
     ++census.blues;
     census.blueNames.push_back(ListedName(object));
+  } else {
+    census.undecidedNames.push_back(ListedName(object));
   }
   // The host is exempt from both rules: it owns the room and its name. A
   // participant that has gone shares nothing any more: a guest rejoining

@@ -59,6 +59,7 @@ struct TCensus {
   int32_t count = 0;  // every participant, undecided ones too
   std::vector<TString> redNames;   // name + " [" + role + "]", in object order
   std::vector<TString> blueNames;
+  std::vector<TString> undecidedNames;
   std::vector<TCensusEvent> events;  // in the order they are to be applied
 };
 

@@ -240,7 +240,7 @@ void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
     ApplyCensusEvent(event, objects, snapshots);
     kicked = kicked || event.kind == CENSUS_KICK;
   }
-  view_.ShowParticipants(census.redNames, census.blueNames);
+  view_.ShowParticipants(census.redNames, census.undecidedNames, census.blueNames);
   int32_t sinceHeard =
       static_cast<int32_t>(static_cast<uint32_t>(MilliSecs()) - static_cast<uint32_t>(lastHeardMs_));
   view_.ShowConnection(ConnectionLit(sinceHeard, IsHost(), census.count));

@@ -111,6 +111,7 @@ TEST(Census, CountsAndLists) {
             std::vector<int32_t>({4, 2, 1}));
   EXPECT_EQ(census.redNames, (std::vector<TString>{u"Me [HOST]", u"Dee [DEV]"}));
   EXPECT_EQ(census.blueNames, std::vector<TString>{u"Bo [GUEST]"});
+  EXPECT_EQ(census.undecidedNames, std::vector<TString>{u"Cy [GUEST]"});
 }
 
 // Regression: the light showed whether the last tick's own sync brought an

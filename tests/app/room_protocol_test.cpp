@@ -36,8 +36,10 @@ class TRecordingView : public TRoomView {
     blue = b;
     countdown = c;
   }
-  void ShowParticipants(const std::vector<TString>& r, const std::vector<TString>& b) override {
+  void ShowParticipants(const std::vector<TString>& r, const std::vector<TString>& u,
+                        const std::vector<TString>& b) override {
     reds = r;
+    undecided = u;
     blues = b;
   }
   void ShowConnection(bool h) override { heard = h; }
@@ -65,7 +67,7 @@ class TRecordingView : public TRoomView {
   bool heard = false;
   int32_t side = 0;
   TString red, blue, countdown, title;
-  std::vector<TString> reds, blues, notices;
+  std::vector<TString> reds, undecided, blues, notices;
   std::vector<int32_t> counts;
 };
 
