@@ -201,6 +201,7 @@ void TRoom::HandleMessage(const TGNetObjectRef& msg) {
       if (ctx_.player.rank == ROLE_GUEST) {
         ctx_.player.rank.clear();
         SetSlotString(playerObject_, SLOT_ROLE, u"");
+        if (outcome_ != ROOM_END_PROGRAM) outcome_ = ROOM_KICKED;
       } else {
         AppendStyled(KickAttemptText(Timestamp()), LOG_PLAIN);
         view_.AttentionSound();
@@ -416,14 +417,24 @@ void TRoom::Ban(const TString& name) { KickNamed(name, true); }
 
 void TRoom::KickNamed(const TString& name, bool ban) {
   for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL)) {
-    if (!IsParticipant(obj) || !SameUserName(GetSlotString(obj, SLOT_NAME), name)) continue;
+    TString listed = GetSlotString(obj, SLOT_NAME);
+    if (!IsParticipant(obj) || !SameUserName(listed, name)) continue;
     SendKick(obj);
+    // Only a guest obeys: a host or "DEV" participant just sees a notice.
+    if (GetSlotString(obj, SLOT_ROLE) == ROLE_GUEST)
+      AppendStyled(RemovedText(listed, ban, Timestamp()), LOG_BOLD);
     // Only the host keeps a ban list; a "DEV" participant's ban kicks once.
     // It bans the network address the guest's connection came from: the
     // address a guest reports is its own to choose.
     TString address = ObjectAddress(obj);
     if (ban && ctx_.player.rank == ROLE_HOST && !address.empty()) banList_.push_back(address);
   }
+}
+
+bool TRoom::HasGuests() const {
+  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL))
+    if (IsParticipant(obj) && ObjectIsRemote(obj) && ObjectState(obj) != OBJ_CLOSED) return true;
+  return false;
 }
 
 void TRoom::ExtendTime() {

@@ -303,6 +303,14 @@ class TRoomServer : public TObject {
   bool followUpPosted_ = false;
 };
 
+// A host leaving closes the room for its guests: with guests in it, the
+// user is asked first (Escape or the close box keeps the room). A
+// termination request leaves without asking.
+bool MayLeave(const TRoom& room) {
+  if (!room.IsHost() || !room.HasGuests()) return true;
+  return Confirm(LeaveQuestion(Program().visitName)) == 1;
+}
+
 }  // namespace
 
 struct TRoomWindow::TImpl {
@@ -350,7 +358,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   const TObjectRef& source = ev.source;
   int32_t id = ev.id;
   if (source == g.window && id == WindowClose) {
-    room.Leave(ROOM_END_PROGRAM);
+    if (MayLeave(room)) room.Leave(ROOM_END_PROGRAM);
   } else if (source == g.window && id == WindowActivate) {
     g.inputField->Activate(ACT_FOCUS);
   } else if (source == r.secondTimer && id == TimerTick) {
@@ -366,7 +374,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   } else if (source == g.sendButton && id == GadgetAction) {
     if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
   } else if (source == g.leaveButton && id == GadgetAction) {
-    room.Leave(ROOM_BACK_TO_BROWSER);
+    if (MayLeave(room)) room.Leave(ROOM_BACK_TO_BROWSER);
   } else if (source == g.extendButton && id == GadgetAction) {
     room.ExtendTime();
   } else if (source == g.changeSubjectButton && id == GadgetAction) {
