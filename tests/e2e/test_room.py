@@ -149,8 +149,13 @@ class Room(unittest.TestCase):
         # /ban: kicked at once, and again within about a second of returning.
         hal.say("/ban dave0")
         browser = twin.window(BROWSER_TITLE)
+        hal.wait_log(lambda t: "\n** Dave0 was banned from the room ** " in t,
+                     what="the ban in the host's log")
+        twin.key(twin.window("^Colloquor$"), "Return")  # the box that says why
+        twin.gone("^Colloquor$")
         twin.choose_first_room(browser)
         twin.window(BROWSER_TITLE)
+        twin.window("^Colloquor$")
 
         # The host's window is closed: the program ends after its clean-up,
         # the guests see the notice and their inputs locked, the room is gone.
