@@ -70,6 +70,19 @@ TString KickAttemptText(const TString& stamp) {
   return u"** Host attempted to kick you from server " + stamp + u"\n";
 }
 
+TString RemovedText(const TString& name, bool banned, const TString& stamp) {
+  return u"** " + name + (banned ? u" was banned from the room " : u" was removed from the room ") +
+         stamp + u"\n";
+}
+
+TString KickedNotice(const TString& roomName) {
+  return u"You were removed from " + roomName + u" by the host.";
+}
+
+TString LeaveQuestion(const TString& roomName) {
+  return u"Leave " + roomName + u"? The room will close for the guests in it.";
+}
+
 TString ExtensionRequest(const TString& name) {
   return u"** " + name + u" requests a time extension ";
 }

@@ -55,6 +55,12 @@ TString LeftText(const TString& name, const TString& stamp);
 TString HostLostText(const TString& stamp);  // a guest's own notice
 extern const TString HOST_LEAVING_NOTICE;   // what a leaving host sends
 TString KickAttemptText(const TString& stamp);
+// What the one who kicked or banned a guest reads; the guest leaves at once.
+TString RemovedText(const TString& name, bool banned, const TString& stamp);
+// What a kicked guest is told back at the room browser.
+TString KickedNotice(const TString& roomName);
+// What a host is asked before leaving a room with guests in it.
+TString LeaveQuestion(const TString& roomName);
 TString ExtensionRequest(const TString& name);  // stamp added by receivers
 TString TopicChangeRequest(const TString& name);
 extern const TString NEW_TOPIC_TEXT;

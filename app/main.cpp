@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/chat.h"
 #include "app/program_state.h"
 #include "app/prompt.h"
 #include "app/room_reach.h"
@@ -64,6 +65,9 @@ struct TCycleWork {
   std::vector<TClosingHost> closings;
   // The last hosted room's withdrawal from the local network and the router.
   TBackgroundTaskRef reachEnd;
+  // What the next room browser tells the user first (why the last room
+  // ended), "" for nothing.
+  TString browserNotice;
 };
 
 TCycleWork& Work() {
@@ -242,9 +246,9 @@ std::shared_ptr<TJoinTask> StartJoining(const TRoomAddress& address) {
 }
 
 // Joins the room the browser chose: a listed room's address, or one typed.
-TRoomOutcome JoinRoom(const TString& chosenName) {
+TRoomOutcome JoinRoom() {
   TProgramState& program = Program();
-  TString name = chosenName.empty() ? program.browserChoice : chosenName;
+  const TString& name = program.visitName;
   TRoomAddress address = ParseRoomAddress(program.browserChoice, ROOM_PORT);
   if (!address.valid) {
     Notify(u"#3 Could Not connect To server.", 1);
@@ -283,17 +287,26 @@ TRoomOutcome VisitRoom() {
   TakePing();
   TRoomBrowserOptions options;
   options.ownAddress = Work().lobbySeen;
+  options.notice = std::move(Work().browserNotice);
+  Work().browserNotice.clear();
   program.browserChoice = RoomBrowser(program.gameName, &chosenName, options);
   if (program.browserChoice == u"CANCEL") EndProgram();
   program.netHost = NewReplicationHost();
   bool hosting = program.browserChoice == u"HOST";
-  TRoomOutcome setUp = hosting ? HostRoom() : JoinRoom(chosenName);
+  if (!hosting) program.visitName = chosenName.empty() ? program.browserChoice : chosenName;
+  TRoomOutcome setUp = hosting ? HostRoom() : JoinRoom();
+  if (hosting) program.visitName = program.roomName;
   TRoomOutcome outcome = RunRoom();
   EndReach();
   if (!program.roomName.empty()) StartLobbyRemove();
   CloseInBackground(program.netHost, hosting);
   program.netHost.reset();
-  return setUp == ROOM_END_PROGRAM ? ROOM_END_PROGRAM : outcome;
+  if (setUp == ROOM_END_PROGRAM) return ROOM_END_PROGRAM;
+  if (outcome == ROOM_KICKED) {
+    Work().browserNotice = KickedNotice(program.visitName);
+    return ROOM_BACK_TO_BROWSER;
+  }
+  return outcome;
 }
 
 int Run() {

@@ -24,6 +24,9 @@ struct TProgramState {
   // another, so that none overtakes the one before it.
   TBackgroundLane lobbyCommands;
   TString browserChoice;               // "CANCEL", "HOST" or a room's address
+  // The name of the room being visited, as the user chose it: the hosted
+  // room's name, the browser row's, or the address typed to join.
+  TString visitName;
   int topicIndex = 0;
   std::shared_ptr<TSound> dingSound;
   std::shared_ptr<TSound> tickSound;

@@ -22,6 +22,8 @@ void CountParticipant(const TObjectSnapshot& object, size_t index, TPlayer& me,
   } else if (object.side == SIDE_BLUE) {
     ++census.blues;
     census.blueNames.push_back(ListedName(object));
+  } else {
+    census.undecidedNames.push_back(ListedName(object));
   }
   // The host is exempt from both rules: it owns the room and its name. A
   // participant that has gone shares nothing any more: a guest rejoining
@@ -42,8 +44,6 @@ void CountParticipant(const TObjectSnapshot& object, size_t index, TPlayer& me,
     // Only a guest loses its host; the host's own object never closes so.
     if (object.kind == ROLE_HOST && object.remote && me.rank != ROLE_HOST)
       census.events.push_back({CENSUS_HOST_LOST, index, {}});
-  } else if (object.state == SNAPSHOT_MODIFIED && object.remote) {
-    census.heard = true;
   }
 }
 
@@ -65,6 +65,10 @@ TCensus TakeCensus(const std::vector<TObjectSnapshot>& objects, const TPlayer& s
         census.events.push_back({CENSUS_KICK, i, {}});
   }
   return census;
+}
+
+bool ConnectionLit(int32_t sinceHeardMs, bool host, int32_t participants) {
+  return sinceHeardMs < HEARD_WITHIN_MS || (host && participants <= 1);
 }
 
 bool ExtendTimeOffered(int32_t remaining) { return remaining < 60; }

@@ -59,7 +59,7 @@ struct TCensus {
   int32_t count = 0;  // every participant, undecided ones too
   std::vector<TString> redNames;   // name + " [" + role + "]", in object order
   std::vector<TString> blueNames;
-  bool heard = false;  // an update of a remote participant arrived
+  std::vector<TString> undecidedNames;
   std::vector<TCensusEvent> events;  // in the order they are to be applied
 };
 
@@ -69,6 +69,15 @@ struct TCensus {
 // the two tick counts are those of the room's second and lobby timers.
 TCensus TakeCensus(const std::vector<TObjectSnapshot>& objects, const TPlayer& self,
                    const std::vector<TString>& banList, int32_t secondTicks, int32_t lobbyTicks);
+
+// How recently the room must have heard the network for the connection
+// light to be green: peers send once a second, so one late second does not
+// turn it red.
+constexpr int32_t HEARD_WITHIN_MS = 2000;
+// The connection light, `sinceHeardMs` after the room last heard a remote
+// update or message: a guest hears its host (all it hears comes through
+// it), a host its guests; a host alone has nobody to hear and is fine.
+bool ConnectionLit(int32_t sinceHeardMs, bool host, int32_t participants);
 
 // "Extend Time" is offered only in the topic's last minute.
 bool ExtendTimeOffered(int32_t remaining);

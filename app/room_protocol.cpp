@@ -98,6 +98,7 @@ void TRoom::Enter() {
     topicDeadline_ = TOPIC_SECONDS;
   }
   SyncReplication(ctx_.host);
+  lastHeardMs_ = MilliSecs();  // a guest has just been let in by its host
   TakeInSync();  // shown after the welcome: there is no window yet
 }
 
@@ -121,7 +122,10 @@ void TRoom::Serve() {
 
 void TRoom::TakeInSync() {
   NoteChanges();
-  for (const TGNetObjectRef& msg : ReceivedMessages(ctx_.host)) inbox_.push_back(msg);
+  for (const TGNetObjectRef& msg : ReceivedMessages(ctx_.host)) {
+    inbox_.push_back(msg);
+    lastHeardMs_ = MilliSecs();
+  }
 }
 
 void TRoom::NoteChanges() {
@@ -134,6 +138,9 @@ void TRoom::NoteChanges() {
   note(seen_.created, ReplicatedObjects(host, OBJ_CREATED));
   note(seen_.modified, ReplicatedObjects(host, OBJ_MODIFIED));
   note(seen_.closed, ReplicatedObjects(host, OBJ_CLOSED));
+  for (int state : {OBJ_CREATED, OBJ_MODIFIED})
+    for (const TGNetObjectRef& obj : ReplicatedObjects(host, state))
+      if (ObjectIsRemote(obj)) lastHeardMs_ = MilliSecs();
   UpdateRoster();
 }
 
@@ -194,6 +201,7 @@ void TRoom::HandleMessage(const TGNetObjectRef& msg) {
       if (ctx_.player.rank == ROLE_GUEST) {
         ctx_.player.rank.clear();
         SetSlotString(playerObject_, SLOT_ROLE, u"");
+        if (outcome_ != ROOM_END_PROGRAM) outcome_ = ROOM_KICKED;
       } else {
         AppendStyled(KickAttemptText(Timestamp()), LOG_PLAIN);
         view_.AttentionSound();
@@ -233,8 +241,10 @@ void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
     ApplyCensusEvent(event, objects, snapshots);
     kicked = kicked || event.kind == CENSUS_KICK;
   }
-  view_.ShowParticipants(census.redNames, census.blueNames);
-  view_.ShowConnection(census.heard);
+  view_.ShowParticipants(census.redNames, census.undecidedNames, census.blueNames);
+  int32_t sinceHeard =
+      static_cast<int32_t>(static_cast<uint32_t>(MilliSecs()) - static_cast<uint32_t>(lastHeardMs_));
+  view_.ShowConnection(ConnectionLit(sinceHeard, IsHost(), census.count));
   view_.ShowBars(census.reds, census.blues, census.count);
   if (IsHost() && GetSlotInt(subjectObject_, SLOT_REMAINING) <= 0)
     EndTopic(secondTicks, census.reds, census.blues, census.count);
@@ -407,14 +417,24 @@ void TRoom::Ban(const TString& name) { KickNamed(name, true); }
 
 void TRoom::KickNamed(const TString& name, bool ban) {
   for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL)) {
-    if (!IsParticipant(obj) || !SameUserName(GetSlotString(obj, SLOT_NAME), name)) continue;
+    TString listed = GetSlotString(obj, SLOT_NAME);
+    if (!IsParticipant(obj) || !SameUserName(listed, name)) continue;
     SendKick(obj);
+    // Only a guest obeys: a host or "DEV" participant just sees a notice.
+    if (GetSlotString(obj, SLOT_ROLE) == ROLE_GUEST)
+      AppendStyled(RemovedText(listed, ban, Timestamp()), LOG_BOLD);
     // Only the host keeps a ban list; a "DEV" participant's ban kicks once.
     // It bans the network address the guest's connection came from: the
     // address a guest reports is its own to choose.
     TString address = ObjectAddress(obj);
     if (ban && ctx_.player.rank == ROLE_HOST && !address.empty()) banList_.push_back(address);
   }
+}
+
+bool TRoom::HasGuests() const {
+  for (const TGNetObjectRef& obj : ReplicatedObjects(ctx_.host, OBJ_ALL))
+    if (IsParticipant(obj) && ObjectIsRemote(obj) && ObjectState(obj) != OBJ_CLOSED) return true;
+  return false;
 }
 
 void TRoom::ExtendTime() {

@@ -33,8 +33,9 @@ struct TRoomContext {
 };
 
 // How a room visit ended: the room browser comes back, or the program ends
-// (close box, terminate request, the one-user-per-connection rule).
-enum TRoomOutcome { ROOM_BACK_TO_BROWSER, ROOM_END_PROGRAM };
+// (close box, terminate request, the one-user-per-connection rule), or the
+// host kicked this guest (the browser comes back and says so).
+enum TRoomOutcome { ROOM_BACK_TO_BROWSER, ROOM_END_PROGRAM, ROOM_KICKED };
 
 // Moves the host to the next topic, writes it into the subject object and
 // announces `text` to every participant, ordering each back to undecided.
@@ -74,6 +75,8 @@ class TRoom {
   // Once a room has asked for the program to end, it stays so.
   TRoomOutcome Outcome() const { return outcome_; }
   bool IsHost() const { return enteredAs_ == ROLE_HOST; }
+  // Whether participants of other processes are in the room.
+  bool HasGuests() const;
   const std::vector<TString>& banList() const { return banList_; }
   // The host's guard; null on a guest.
   const std::shared_ptr<TRoomGuard>& guard() const { return guard_; }
@@ -128,6 +131,7 @@ class TRoom {
   // latest census (the host drops them at its next sync).
   TGNetObjectList roster_;
   std::deque<TGNetObjectRef> inbox_;  // messages taken in, not yet shown
+  int32_t lastHeardMs_ = 0;  // MilliSecs() when a remote update or message last arrived
   bool handlingInbox_ = false;
 };
 

@@ -31,6 +31,7 @@ class TRoomView {
   virtual void EnableChangeSubject(bool enabled) = 0;
   virtual void ShowSubject(const TString& red, const TString& blue, const TString& countdown) = 0;
   virtual void ShowParticipants(const std::vector<TString>& reds,
+                                const std::vector<TString>& undecided,
                                 const std::vector<TString>& blues) = 0;
   virtual void ShowConnection(bool heard) = 0;
   virtual void ShowBars(int32_t reds, int32_t blues, int32_t count) = 0;

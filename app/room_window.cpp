@@ -27,18 +27,30 @@ struct TRoomGadgets {
   TGadgetRef blueList, blueButton, blueBar, inputField, sendButton, undecidedButton;
   TGadgetRef countdownLabel, leaveButton, changeSubjectButton, extendButton, helpLabel;
   TGadgetRef connectionLight, connectionLabel;
+  TGadgetRef undecidedList, roomLabel;
 };
 
 void Place(const TGadgetRef& g, int l, int r, int t, int b) { g->SetLayout(l, r, t, b); }
 
-TRoomGadgets BuildWindow(const TString& title) {
+// The centre column holds, under the Undecided button, the undecided
+// participants (as the side lists stand under theirs), then the room's name
+// heading the discussion.
+constexpr int UNDECIDED_LIST_HEIGHT = 56;
+constexpr int ROOM_LABEL_HEIGHT = 20;
+constexpr int COLUMN_GAP = 4;
+constexpr int LOG_TOP = 100 + UNDECIDED_LIST_HEIGHT + COLUMN_GAP + ROOM_LABEL_HEIGHT + COLUMN_GAP;
+
+// The room's name as its heading shows it.
+TString RoomHeading(const TString& roomName) { return u"Room: " + roomName; }
+
+TRoomGadgets BuildWindow(const TString& title, const TString& roomName) {
   TRoomGadgets g;
   g.window = MakeWindow(title, 0, 0, 800, 600, nullptr,
                         WIN_CENTRED | WIN_CLIENT_RECT | WIN_SIZABLE | WIN_TITLED);
   g.window->SetMinimumSize(800, 480);
   const TGadgetRef& w = g.window;
   int cw = w->ClientWidth(), ch = w->ClientHeight();
-  g.logArea = MakeTextArea(210, 100, cw - 420, ch - 190, w,
+  g.logArea = MakeTextArea(210, LOG_TOP, cw - 420, ch - 90 - LOG_TOP, w,
                            TXA_WORDWRAP | TXA_READONLY | TXA_KEEPVIEW);
   Place(g.logArea, 1, 1, 1, 1);
   g.saveButton = MakeButton(u"Save...", cw - 300, ch - 80, 90, 24, w, BTN_PUSHLIKE);
@@ -92,6 +104,13 @@ TRoomGadgets BuildWindow(const TString& title) {
   g.connectionLight->SetColor(0, 255, 0);
   g.connectionLabel = MakeLabel(u"Connection: ", cw - 220, ch - 26, 100, 20, w, LBL_RIGHT);
   Place(g.connectionLabel, 0, 1, 0, 1);
+  g.undecidedList = MakeListBox(210, 100, cw - 420, UNDECIDED_LIST_HEIGHT, w, 0);
+  Place(g.undecidedList, 1, 1, 1, 0);
+  g.undecidedList->SetColor(230, 230, 230);
+  g.undecidedList->SetEnabled(0);
+  g.roomLabel = MakeLabel(RoomHeading(roomName), 210, 100 + UNDECIDED_LIST_HEIGHT + COLUMN_GAP,
+                          cw - 420, ROOM_LABEL_HEIGHT, w, LBL_CENTRE);
+  Place(g.roomLabel, 1, 1, 1, 0);
   return g;
 }
 
@@ -141,12 +160,11 @@ class TRoomWindowView : public TRoomView {
       g_.countdownLabel->SetText(countdown);
     }
   }
-  void ShowParticipants(const std::vector<TString>& reds, const std::vector<TString>& blues) override {
-    if (!Changed(shown_.reds, reds) && !Changed(shown_.blues, blues)) return;
-    g_.redList->Clear();
-    g_.blueList->Clear();
-    for (const TString& name : reds) AppendItem(g_.redList, name, 0, -1, u"", nullptr);
-    for (const TString& name : blues) AppendItem(g_.blueList, name, 0, -1, u"", nullptr);
+  void ShowParticipants(const std::vector<TString>& reds, const std::vector<TString>& undecided,
+                        const std::vector<TString>& blues) override {
+    ShowList(g_.redList, shown_.reds, reds);
+    ShowList(g_.undecidedList, shown_.undecided, undecided);
+    ShowList(g_.blueList, shown_.blues, blues);
   }
   void ShowConnection(bool heard) override {
     if (!Changed(shown_.light, {heard ? 1 : 0})) return;
@@ -174,11 +192,17 @@ class TRoomWindowView : public TRoomView {
     shown = now;
     return true;
   }
+  static void ShowList(const TGadgetRef& list, std::vector<TString>& shown,
+                       const std::vector<TString>& names) {
+    if (!Changed(shown, names)) return;
+    list->Clear();
+    for (const TString& name : names) AppendItem(list, name, 0, -1, u"", nullptr);
+  }
   bool Muted() const { return ButtonValue(g_.muteButton) != 0; }
   TRoomGadgets& g_;
   std::optional<TDiscussionLog> log_;
   struct {
-    std::vector<TString> subject, reds, blues;
+    std::vector<TString> subject, reds, undecided, blues;
     std::vector<int32_t> light, bars;
   } shown_;
 };
@@ -279,6 +303,14 @@ class TRoomServer : public TObject {
   bool followUpPosted_ = false;
 };
 
+// A host leaving closes the room for its guests: with guests in it, the
+// user is asked first (Escape or the close box keeps the room). A
+// termination request leaves without asking.
+bool MayLeave(const TRoom& room) {
+  if (!room.IsHost() || !room.HasGuests()) return true;
+  return Confirm(LeaveQuestion(Program().visitName)) == 1;
+}
+
 }  // namespace
 
 struct TRoomWindow::TImpl {
@@ -297,7 +329,7 @@ struct TRoomWindow::TImpl {
 TRoomWindow::TRoomWindow() : impl_(new TImpl(Program())) {
   TImpl& r = *impl_;
   r.room.Enter();
-  r.g = BuildWindow(Program().gameName + u": " + Program().localPlayer->name);
+  r.g = BuildWindow(Program().gameName + u": " + Program().localPlayer->name, Program().visitName);
   r.view.AttachLog();
   r.secondTimer = TTimer::Create(1.0f);
   r.lobbyTimer = TTimer::Create(0.005f);
@@ -326,7 +358,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   const TObjectRef& source = ev.source;
   int32_t id = ev.id;
   if (source == g.window && id == WindowClose) {
-    room.Leave(ROOM_END_PROGRAM);
+    if (MayLeave(room)) room.Leave(ROOM_END_PROGRAM);
   } else if (source == g.window && id == WindowActivate) {
     g.inputField->Activate(ACT_FOCUS);
   } else if (source == r.secondTimer && id == TimerTick) {
@@ -342,7 +374,7 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
   } else if (source == g.sendButton && id == GadgetAction) {
     if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
   } else if (source == g.leaveButton && id == GadgetAction) {
-    room.Leave(ROOM_BACK_TO_BROWSER);
+    if (MayLeave(room)) room.Leave(ROOM_BACK_TO_BROWSER);
   } else if (source == g.extendButton && id == GadgetAction) {
     room.ExtendTime();
   } else if (source == g.changeSubjectButton && id == GadgetAction) {

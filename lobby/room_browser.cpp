@@ -212,6 +212,7 @@ TString RoomBrowser(const TString& game, TString* roomName, const TRoomBrowserOp
   b.localRooms = std::make_unique<TLocalRoomBrowser>(ToBytes(game), PostRoomsChanged);
   b.hosts = std::make_unique<TRoomHostWatch>(options.silenceMs, PostRoomsChanged);
   AskForRooms(b);
+  if (!options.notice.empty()) Notify(options.notice, 0);
   TString result = RunEventLoop([&](const TEvent& event) -> std::optional<TString> {
     TString choice = HandleEvent(b, event);
     if (choice.empty()) return std::nullopt;

@@ -24,6 +24,9 @@ struct TRoomBrowserOptions {
   // How long a lobby room's host may stay silent before the room leaves the
   // list (milliseconds).
   int silenceMs = PROBE_SILENCE_MS;
+  // Shown in a message box once the dialog is up (why the user is back
+  // here); "" for none.
+  TString notice;
 };
 
 // Shows the rooms of `game`. Returns "HOST" (Create Room), "CANCEL" (Cancel,

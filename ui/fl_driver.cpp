@@ -89,9 +89,43 @@ bool ProgramHasFocus() {
   return focus != None && IsProgramWindow(focus);
 }
 
+// A termination request closes the message box on screen as its close box
+// would (the box answers 0), so that a logout is not held up by a box
+// nobody answers; the request stays queued for the program's own loop.
+struct TBoxTermination {
+  bool closed = false;
+};
+
+TBoxTermination& BoxTermination() {
+  static TBoxTermination state;
+  return state;
+}
+
+TObjectRef CloseBoxOnTerminate(int, const TObjectRef& data, const TObjectRef&) {
+  auto* event = dynamic_cast<TEvent*>(data.get());
+  if (event && event->id == AppTerminate && Fl::modal()) {
+    BoxTermination().closed = true;
+    Fl::modal()->hide();
+  }
+  return data;
+}
+
+// Runs `show` (a toolkit message box) so that a termination request closes
+// it; returns what it answered, or 0 when a request closed it.
+template <class TShow>
+int RunBox(TShow show) {
+  THook::Add(EventHookId(), CloseBoxOnTerminate, nullptr, 0);
+  struct TUnhook {
+    ~TUnhook() { THook::Remove(EventHookId(), CloseBoxOnTerminate, nullptr); }
+  } unhook;
+  BoxTermination().closed = false;
+  int answer = show();
+  return BoxTermination().closed ? 0 : answer;
+}
+
 // Runs a toolkit dialog; `text` is shown literally.
 int Choice(const TString& text, const char* b0, const char* b1, const char* b2) {
-  return fl_choice("%s", b0, b1, b2, ToBytes(text).c_str());
+  return RunBox([&] { return fl_choice("%s", b0, b1, b2, ToBytes(text).c_str()); });
 }
 
 // Everything the driver relies on, in order of dependency. The driver is
@@ -189,11 +223,13 @@ TFLTKGUIDriver& CurrentGuiDriver() {
 // ---- system drivers ----
 
 int TFLSystemDriver::Notify(const TString& text, int serious) {
-  if (serious)
-    fl_alert("%s", ToBytes(text).c_str());
-  else
-    fl_message("%s", ToBytes(text).c_str());
-  return 0;
+  return RunBox([&] {
+    if (serious)
+      fl_alert("%s", ToBytes(text).c_str());
+    else
+      fl_message("%s", ToBytes(text).c_str());
+    return 0;
+  });
 }
 
 int TFLSystemDriver::Confirm(const TString& text, int) { return Choice(text, "No", "Yes", nullptr); }

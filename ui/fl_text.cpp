@@ -164,11 +164,13 @@ class TFLTextArea : public TFLGadget {
   void AddText(const TString& text) override {
     if (!text_) return;
     std::string bytes = ToBytes(text);
-    const bool follow = locked == 0 && (!(style & TXA_KEEPVIEW) || view_->AtEnd());
-    text_->unselect();
+    const bool keep = style & TXA_KEEPVIEW;
+    const bool follow = locked == 0 && (!keep || view_->AtEnd());
+    // Text added behind a selection leaves it where it is.
+    if (!keep) text_->unselect();
     ProgramEdit([&] { view_->AppendAtEnd(bytes.c_str(), follow); });
-    intLastCursorPos = text_->length();
-    intLastCursorLen = 0;
+    intLastCursorPos = keep ? GetCursorPos(TXU_CHARS) : text_->length();
+    intLastCursorLen = keep ? GetSelectionLength(TXU_CHARS) : 0;
   }
 
   int AreaLen(int units) override {

@@ -55,7 +55,8 @@ enum : int32_t { PNL_SUNKEN = 1, PNL_RAISED = 2, PNL_TITLED = 3, PNL_ACTIVE = 0x
 
 enum : int32_t { TXF_PASSWORD = 0x1 };
 // Text area styles. TXA_KEEPVIEW: AddText scrolls to the new end only when
-// the end was on screen, so a reader who scrolled back keeps the view.
+// the end was on screen, so a reader who scrolled back keeps the view, and
+// it keeps the reader's selection (without it, AddText clears it).
 enum : int32_t { TXA_WORDWRAP = 0x1, TXA_READONLY = 0x2, TXA_KEEPVIEW = 0x4 };
 enum : int32_t { LST_MULTI = 0x1 };
 

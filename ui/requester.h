@@ -4,7 +4,8 @@
 // has answered; events keep arriving in the queue meanwhile. Before InitGui
 // the queue's default driver answers instead (Notify writes the text to the
 // standard error stream; the others answer as cancelled). Texts are shown
-// literally.
+// literally. A termination request (AppTerminate) closes an open message
+// box as its close box would, and then waits in the queue for the loop.
 #pragma once
 
 #include "core/text.h"

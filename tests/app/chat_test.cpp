@@ -106,6 +106,9 @@ TEST(Texts, RequestsAndNotices) {
       {LeftText(u"Bo", kStamp), u"** Bo has left ** 14:03:22 - 06 Dec 2026\n"},
       {KickAttemptText(kStamp),
        u"** Host attempted to kick you from server ** 14:03:22 - 06 Dec 2026\n"},
+      {RemovedText(u"Bo", false, kStamp), u"** Bo was removed from the room ** 14:03:22 - 06 Dec 2026\n"},
+      {RemovedText(u"Bo", true, kStamp), u"** Bo was banned from the room ** 14:03:22 - 06 Dec 2026\n"},
+      {KickedNotice(u"Bob_Room"), u"You were removed from Bob_Room by the host."},
       {WelcomeText(u"Bo", u"ColloquorRC2b", kStamp),
        u"** Welcome Bo to ColloquorRC2b\n** Please keep your discussions civil and enjoy "
        u"yourself\n\n** Choose a side and start debating ** 14:03:22 - 06 Dec 2026\n"}};

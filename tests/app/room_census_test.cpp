@@ -100,7 +100,7 @@ TEST(Census, EventsComeOutInObjectOrder) {
         << c.what;
 }
 
-TEST(Census, CountsListsAndTheConnectionLight) {
+TEST(Census, CountsAndLists) {
   std::vector<TObjectSnapshot> objects = {
       Obj(u"HOST", u"Me", u"1", LOCAL | MODIFIED, 10, SIDE_RED),
       Obj(u"GUEST", u"Bo", u"2", 0, 0, SIDE_BLUE), Obj(u"GUEST", u"Cy", u"3"),
@@ -111,10 +111,24 @@ TEST(Census, CountsListsAndTheConnectionLight) {
             std::vector<int32_t>({4, 2, 1}));
   EXPECT_EQ(census.redNames, (std::vector<TString>{u"Me [HOST]", u"Dee [DEV]"}));
   EXPECT_EQ(census.blueNames, std::vector<TString>{u"Bo [GUEST]"});
-  // Only a remote participant's update lights it: not the own object, not a close.
-  EXPECT_FALSE(census.heard);
-  objects[2].state = SNAPSHOT_MODIFIED;
-  EXPECT_TRUE(TakeCensus(objects, kHost, {}, 9, 0).heard);
+  EXPECT_EQ(census.undecidedNames, std::vector<TString>{u"Cy [GUEST]"});
+}
+
+// Regression: the light showed whether the last tick's own sync brought an
+// update, so it blinked red between a peer's once-a-second updates.
+TEST(Census, TheConnectionLightShowsWhatWasHeardLately) {
+  const struct {
+    int32_t sinceHeardMs;
+    bool host;
+    int32_t participants;
+    bool lit;
+  } cases[] = {{0, false, 2, true},    {HEARD_WITHIN_MS - 1, false, 2, true},
+               {HEARD_WITHIN_MS, false, 2, false}, {60000, true, 3, false},
+               {60000, true, 1, true},  // a host alone has nobody to hear
+               {60000, false, 1, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ConnectionLit(c.sinceHeardMs, c.host, c.participants), c.lit)
+        << c.sinceHeardMs << " " << c.host << " " << c.participants;
 }
 
 TEST(Census, ExtendTimeInTheLastMinuteTickBelowFifteenSeconds) {

@@ -1,10 +1,13 @@
 // The room's cue sounds end to end: a real room window on an X display, the
 // real mixer writing through ALSA's file plugin into a file, and the tick and
 // the attention sound found sample for sample in what was written; with the
-// attention sound, the window's mark for the task bar.
+// attention sound, the window's mark for the task bar. And what the room
+// window shows and asks around a guest: its name, the undecided, leaving.
 #include <gtest/gtest.h>
 
+#include <FL/Fl_Browser.H>
 #include <FL/x.H>
+#include <X11/keysym.h>
 
 #include <fstream>
 #include <iterator>
@@ -15,6 +18,7 @@
 #include "sound/mix_driver.h"
 #include "sound/sound.h"
 #include "tests/replication/net_support.h"
+#include "tests/support/dialog_script.h"
 #include "tests/support/fl_find.h"
 #include "tests/support/x_client.h"
 #include "ui/event_queue.h"
@@ -89,6 +93,7 @@ class RoomCues : public testing::Test {
     program.localPlayer->name = u"Tester";
     program.localPlayer->ip = u"10.1.1.1";
     program.localPlayer->rank = u"HOST";
+    program.visitName = u"Tester_Room";
     program.netHost = NewReplicationHost();
     port = ListenOnFreePort(program.netHost);
     ASSERT_NE(port, 0);
@@ -121,6 +126,11 @@ class RoomCues : public testing::Test {
     if (!shown) return 0;
     XSync(fl_display, False);
     return client.WaitViewable(fl_xid(shown), [] { Fl::check(); }) ? fl_xid(shown) : 0;
+  }
+
+  // Hands the queue's events to the room, as its loop would.
+  void DispatchPending() {
+    while (TEventQueue::Poll() != 0) window->Dispatch(*TEventQueue::Current());
   }
 
   int port = 0;
@@ -203,3 +213,58 @@ TEST_F(RoomCues, ActivityRingsTheBellOnlyWhileAnotherApplicationIsInFront) {
   CloseReplicationHost(guest);
 }
 
+
+// Whether a list box under `group` holds a row reading `row`.
+bool Lists(Fl_Group* group, const char* row) {
+  for (int i = 0; group && i < group->children(); ++i) {
+    if (auto* list = dynamic_cast<Fl_Browser*>(group->child(i)))
+      for (int line = 1; line <= list->size(); ++line)
+        if (list->text(line) && std::string(list->text(line)) == "@." + std::string(row))
+          return true;  // "@.": shown as it is, without the toolkit's format marks
+    if (Lists(group->child(i)->as_group(), row)) return true;
+  }
+  return false;
+}
+
+TEST_F(RoomCues, AHostWithAGuestIsAskedBeforeLeavingButNotWhenTheProgramIsEnding) {
+  Fl_Window* shown = FindShownWindow("ColloquorRC2b: Tester");
+  ASSERT_NE(shown, nullptr);
+  EXPECT_NE(FindLabelled(shown, "Room: Tester_Room"), nullptr);
+  window->Room().Tick(1, 0);
+  EXPECT_TRUE(Lists(shown, "Tester [HOST]"));  // undecided on entry
+
+  TGNetHostRef guest = NewReplicationHost();
+  ASSERT_EQ(ConnectPumped(guest, Program().netHost, port), 1);
+  TPump pump({guest});
+  TGNetObjectRef me = NewReplicatedObject(guest);
+  SetSlotString(me, 0, u"GUEST");
+  SetSlotString(me, 1, u"Guesty");
+  SetSlotString(me, 3, u"10.1.1.2");
+  ASSERT_TRUE(WaitUntil([&] { return window->Room().HasGuests(); }, 5000, [&] {
+    pump.Step();
+    window->Room().Serve();
+  }));
+
+  // Escape presses Leave Room: the question comes; a termination request
+  // closes it (the room stays for that answer) and then ends the visit
+  // without asking again.
+  Window room = ShownRoom();
+  ASSERT_NE(room, 0u);
+  client.Focus(room);
+  client.Press(XK_Escape);
+  bool asked = false;
+  std::string boxTitle;
+  Script script({[&] {
+    Fl_Window* box = Fl::modal();
+    if (!box || !FindLabelled(box, ToBytes(LeaveQuestion(u"Tester_Room")).c_str())) return false;
+    asked = true;
+    boxTitle = box->label() ? box->label() : "";
+    TEvent::Create(AppTerminate)->Emit();
+    return true;
+  }});
+  ASSERT_TRUE(WaitUntil([&] { return asked; }, 10000, [&] { DispatchPending(); }));
+  EXPECT_EQ(boxTitle, "Colloquor");
+  EXPECT_TRUE(WaitUntil([&] { return !window->InRoom(); }, 5000, [&] { DispatchPending(); }));
+  EXPECT_EQ(window->Outcome(), ROOM_END_PROGRAM);
+  CloseReplicationHost(guest);
+}

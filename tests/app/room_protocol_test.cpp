@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/room_protocol.h"
 #include "tests/replication/net_support.h"
@@ -35,8 +36,10 @@ class TRecordingView : public TRoomView {
     blue = b;
     countdown = c;
   }
-  void ShowParticipants(const std::vector<TString>& r, const std::vector<TString>& b) override {
+  void ShowParticipants(const std::vector<TString>& r, const std::vector<TString>& u,
+                        const std::vector<TString>& b) override {
     reds = r;
+    undecided = u;
     blues = b;
   }
   void ShowConnection(bool h) override { heard = h; }
@@ -64,7 +67,7 @@ class TRecordingView : public TRoomView {
   bool heard = false;
   int32_t side = 0;
   TString red, blue, countdown, title;
-  std::vector<TString> reds, blues, notices;
+  std::vector<TString> reds, undecided, blues, notices;
   std::vector<int32_t> counts;
 };
 
@@ -196,10 +199,15 @@ TEST_F(RoomProtocolTest, UserListAndKick) {
   boss->room->Send(u"/kick  DEBATER3");  // the argument starts with a space: no match
   for (int i = 0; i < 4; ++i) Round();
   EXPECT_TRUE(b.room->InRoom());
+  EXPECT_EQ(boss->view.Count(u" was removed from the room "), 0);
+  EXPECT_TRUE(boss->room->HasGuests());
 
+  // Regression: a kick left no trace in the host's log, and the kicked guest
+  // could not tell it from any other way back to the browser.
   boss->room->Send(u"/kick DEBATER3");
+  EXPECT_EQ(boss->view.Find(u"** Debater3 was removed from the room ")->style, LOG_BOLD);
   ASSERT_TRUE(Until([&] { return !b.room->InRoom(); }));
-  EXPECT_EQ(b.room->Outcome(), ROOM_BACK_TO_BROWSER);  // not the end of the program
+  EXPECT_EQ(b.room->Outcome(), ROOM_KICKED);  // the browser, not the end of the program
   b.room->Exit();
   ASSERT_TRUE(Until([&] { return a.view.counts[2] == 2 && boss->view.counts[2] == 2; }));
   EXPECT_EQ(a.view.Count(u"Debater3 has left"), 0);
@@ -213,6 +221,7 @@ TEST_F(RoomProtocolTest, ABanHoldsTheNetworkAddressWhateverAGuestReports) {
   TParticipant& b = Join(u"Debater3", u"10.0.0.3");
   ASSERT_TRUE(Until([&] { return boss->view.counts[2] == 3; }));
   boss->room->Send(u"/ban debater2");
+  EXPECT_EQ(boss->view.Count(u"** Debater2 was banned from the room "), 1);
   ASSERT_TRUE(Until([&] { return !a.room->InRoom(); }));
   a.room->Exit();
   EXPECT_EQ(boss->room->banList(), std::vector<TString>{u"127.0.0.2"});
@@ -382,6 +391,8 @@ TEST_F(RoomProtocolTest, AHostLeavingLocksItsGuestsAndTheyHearTheOthersGo) {
   ASSERT_TRUE(Until([&] { return a.view.Count(u"Debater3 has left") == 1; }, 15000));
   EXPECT_EQ(a.view.Count(u"Debater1 has left"), 0);  // the host left by its own action
   EXPECT_TRUE(a.room->InRoom());  // stays until the user leaves
+  a.room->Leave(ROOM_BACK_TO_BROWSER);
+  EXPECT_EQ(a.room->Outcome(), ROOM_BACK_TO_BROWSER);  // a host gone is no kick
 }
 
 TEST_F(RoomProtocolTest, AGuestWhoseConnectionEndsHasLeft) {
@@ -391,6 +402,7 @@ TEST_F(RoomProtocolTest, AGuestWhoseConnectionEndsHasLeft) {
   all.clear();
   ASSERT_TRUE(Until([&] { return boss->view.Count(u"Debater2 has left") == 1; }, 15000));
   EXPECT_EQ(boss->view.Find(u"Debater2 has left")->style, LOG_BOLD);
+  EXPECT_FALSE(boss->room->HasGuests());  // the host may leave without being asked
 }
 
 TEST_F(RoomProtocolTest, ALineCrossesTheHostBetweenTicksAndArrivesOnceInOrder) {
@@ -425,8 +437,8 @@ TEST_F(RoomProtocolTest, WhatServesFindBetweenTicksWaitsForTheTick) {
   boss->Tick();
   EXPECT_EQ(boss->view.Count(u"Debater2 has joined"), 1);
 
-  // The light shows what was heard since the previous tick, whatever the
-  // tick's own sync brought.
+  // The light shows what was heard lately, whatever the tick's own sync
+  // brought: lit through the next tick too, out once the guest is silent.
   bool heard = false;
   a.Tick();  // a's age goes out at once
   ASSERT_TRUE(WaitUntil([&] { return heard; }, 8000, [&] {
@@ -437,7 +449,12 @@ TEST_F(RoomProtocolTest, WhatServesFindBetweenTicksWaitsForTheTick) {
   boss->Tick();
   EXPECT_TRUE(boss->view.heard);
   boss->Tick();
-  EXPECT_FALSE(boss->view.heard);
+  EXPECT_TRUE(boss->view.heard);
+  EXPECT_TRUE(WaitUntil([&] { return !boss->view.heard; }, HEARD_WITHIN_MS + 5000,
+                        [&] {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                          boss->Tick();
+                        }));
 
   // A departure the serves took in and the host has dropped since: one line.
   CloseReplicationHost(a.host);

@@ -73,6 +73,9 @@ class Room(unittest.TestCase):
         carol = h.start("Carol")
         carol.join()
         bob.wait_log(lambda t: "** Carol has joined ** " in t, what="Carol has joined")
+        alice.wait_log(lambda t: "** Carol has joined ** " in t, what="Carol has joined")
+        h.display.xdotool("windowraise", alice.room_window())
+        self.shot("room-with-undecided")  # Carol, undecided, listed under the button
         carol.press("red")
         self.user_list(carol, r", Carol, Alice\*, Bob\n")
 
@@ -94,8 +97,19 @@ class Room(unittest.TestCase):
         alice.press("red")  # undecided since the topic ended: a side to type
         alice.say("/kick CAROL")
         carol.window(BROWSER_TITLE)
+        # The host's log says so; Carol is told at the browser, in a box.
+        alice.wait_log(lambda t: "\n** Carol was removed from the room ** " in t,
+                       what="the kick in the host's log")
+        carol.window("^Colloquor$")
         text = bob.wait_log(lambda t: True)
         self.assertNotIn("Carol has left", text)
+
+        # Leaving a room with a guest in it asks first; Escape stays.
+        alice.press("leave")
+        question = alice.window("^Colloquor$")
+        alice.key(question, "Escape")
+        alice.gone("^Colloquor$")
+        self.assertTrue(alice.windows("^ColloquorRC2b: Alice$"))
 
         # A guest killed outright is seen to leave after the time-out (7 s
         # without an acknowledgement; a second more to notice, and saving).
@@ -135,8 +149,13 @@ class Room(unittest.TestCase):
         # /ban: kicked at once, and again within about a second of returning.
         hal.say("/ban dave0")
         browser = twin.window(BROWSER_TITLE)
+        hal.wait_log(lambda t: "\n** Dave0 was banned from the room ** " in t,
+                     what="the ban in the host's log")
+        twin.key(twin.window("^Colloquor$"), "Return")  # the box that says why
+        twin.gone("^Colloquor$")
         twin.choose_first_room(browser)
         twin.window(BROWSER_TITLE)
+        twin.window("^Colloquor$")
 
         # The host's window is closed: the program ends after its clean-up,
         # the guests see the notice and their inputs locked, the room is gone.

@@ -140,10 +140,15 @@ TEST_F(TextAreaTest, AppendingFollowsTheEndUnlessAKeptViewWasScrolledBack) {
 
     Wheel(area, 4, [&] { return RowOf(area, lineStarts[30]) >= 0; });
     ASSERT_FALSE(ShowsEnd(area));
+    area->SetSelection(lineStarts[30], 4, TXU_CHARS);  // the reader selects to copy
     const int row = RowOf(area, lineStarts[30]);
     ASSERT_GE(row, 0);
     addLines(30);
+    EXPECT_EQ(area->GetSelectionLength(TXU_CHARS), keepView ? 4 : 0);
     if (keepView) {
+      // Regression: each new line cleared the selection; nothing could be
+      // copied while others wrote.
+      EXPECT_EQ(area->GetCursorPos(TXU_CHARS), lineStarts[30]);
       EXPECT_EQ(RowOf(area, lineStarts[30]), row) << "the reader's line moved";
       EXPECT_FALSE(ShowsEnd(area));
       // Nor does the program's removal of lines above the view move it.
