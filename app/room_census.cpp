@@ -67,9 +67,7 @@ TCensus TakeCensus(const std::vector<TObjectSnapshot>& objects, const TPlayer& s
   return census;
 }
 
-bool ConnectionLit(int32_t sinceHeardMs, bool host, int32_t participants) {
-  return sinceHeardMs < HEARD_WITHIN_MS || (host && participants <= 1);
-}
+bool ConnectionLit(int32_t sinceHeardMs) { return sinceHeardMs < HEARD_WITHIN_MS; }
 
 bool ExtendTimeOffered(int32_t remaining) { return remaining < 60; }
 

@@ -76,8 +76,8 @@ TCensus TakeCensus(const std::vector<TObjectSnapshot>& objects, const TPlayer& s
 constexpr int32_t HEARD_WITHIN_MS = 2000;
 // The connection light, `sinceHeardMs` after the room last heard a remote
 // update or message: a guest hears its host (all it hears comes through
-// it), a host its guests; a host alone has nobody to hear and is fine.
-bool ConnectionLit(int32_t sinceHeardMs, bool host, int32_t participants);
+// it), a host its guests. A host alone hears nobody: red, as it always was.
+bool ConnectionLit(int32_t sinceHeardMs);
 
 // "Extend Time" is offered only in the topic's last minute.
 bool ExtendTimeOffered(int32_t remaining);

@@ -119,16 +119,9 @@ TEST(Census, CountsAndLists) {
 TEST(Census, TheConnectionLightShowsWhatWasHeardLately) {
   const struct {
     int32_t sinceHeardMs;
-    bool host;
-    int32_t participants;
     bool lit;
-  } cases[] = {{0, false, 2, true},    {HEARD_WITHIN_MS - 1, false, 2, true},
-               {HEARD_WITHIN_MS, false, 2, false}, {60000, true, 3, false},
-               {60000, true, 1, true},  // a host alone has nobody to hear
-               {60000, false, 1, false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(ConnectionLit(c.sinceHeardMs, c.host, c.participants), c.lit)
-        << c.sinceHeardMs << " " << c.host << " " << c.participants;
+  } cases[] = {{0, true}, {HEARD_WITHIN_MS - 1, true}, {HEARD_WITHIN_MS, false}, {60000, false}};
+  for (const auto& c : cases) EXPECT_EQ(ConnectionLit(c.sinceHeardMs), c.lit) << c.sinceHeardMs;
 }
 
 TEST(Census, ExtendTimeInTheLastMinuteTickBelowFifteenSeconds) {
