@@ -235,14 +235,14 @@ class TRoomFuzz {
   // side, 5 and 6 Extend Time or Change Subject, 7 the guest leaves (if
   // there) and a new one joins.
   void Act(int action, const TFuzzRecord& record) {
-    bool byGuest = action % 2 == 0 && action != 7;
+    bool byGuest = action % 2 == 0;
     if (byGuest && !guest_) return;
     TSeat& seat = byGuest ? *guest_ : host_;
     switch (action) {
       case 1: case 2: seat.room->Send(Typed(record)); break;
       case 3: case 4: seat.room->ChangeSide(SideOf(record)); break;
       case 5: case 6:
-        if (record.size > 0 && record.bytes[0] & 1) seat.room->ChangeSubject(seat.ticks);
+        if (record.size > 0 && (record.bytes[0] & 1)) seat.room->ChangeSubject(seat.ticks);
         else seat.room->ExtendTime();
         break;
       case 7:
@@ -320,11 +320,9 @@ class TRoomFuzz {
 
   // As the program leaves a room: the last words, then the connection ends.
   void LeaveGuest() {
-    std::unique_ptr<TSeat> guest = std::move(guest_);
-    if (!guest) return;
-    if (guest->room->InRoom()) guest->room->Leave(ROOM_BACK_TO_BROWSER);
-    guest->room->Exit();
-    guest_ = std::move(guest);
+    if (!guest_) return;
+    if (guest_->room->InRoom()) guest_->room->Leave(ROOM_BACK_TO_BROWSER);
+    guest_->room->Exit();
     if (!guestCut_) Carry(guestToHost_, host_, hostToGuest_);
     CutGuest();
     guest_.reset();
