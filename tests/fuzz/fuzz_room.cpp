@@ -193,7 +193,8 @@ class TRoomFuzz {
     host_.ticks = 5;  // past the quiet first ticks: arrivals are announced
     host_.Tick();
     JoinGuest();
-    for (TWire& hostile : hostiles_) Push(host_, ConnectionEvent(TNetEvent::TKind::Connected, hostile));
+    for (TWire& hostile : hostiles_)
+      Push(host_, ConnectionEvent(TNetEvent::TKind::Connected, hostile));
     ServeRooms();
   }
 

@@ -201,7 +201,8 @@ int main(int argc, char** argv) {
     ok = ok && Write(dir + "/packet-" + std::to_string(i), single);
     AppendFuzzRecord(visit, i + 1 == traffic.size() ? FUZZ_SYNC : 0, traffic[i]);
   }
-  AppendFuzzRecord(visit, FUZZ_DROP | FUZZ_OTHER_PEER, traffic[0]);  // the other peer creates too, then leaves
+  // The other peer creates too, then leaves.
+  AppendFuzzRecord(visit, FUZZ_DROP | FUZZ_OTHER_PEER, traffic[0]);
   ok = ok && Write(dir + "/visit", visit) && Write(dir + "/room-guest", RoomGuest()) &&
        Write(dir + "/guests-host", GuestsHost()) && Write(dir + "/long-strings", LongStrings()) &&
        Write(dir + "/longest-string", LongestString());
