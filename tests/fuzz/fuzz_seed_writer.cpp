@@ -101,7 +101,7 @@ class TSender {
     AppendFuzzRecord(_input, static_cast<uint8_t>(action << FUZZ_ACTION_SHIFT | FUZZ_SYNC),
                      Bytes(text.begin(), text.end()));
   }
-  const Bytes& Input() const { return _input; }
+  Bytes& Input() { return _input; }
   TGNetHostRef Host() const { return _host; }
 
  private:
@@ -123,6 +123,7 @@ Bytes RoomGuest() {
   for (const auto& to : {host, guest}) mallory.Send(u"MSG", u"Mallory: hello", -1, to);
   mallory.Send(u"MSG", u"** Mallory requests a time extension ", 4, host);
   mallory.Take();
+  mallory.Act(1, "/userlist");
   mallory.Act(1, "/ban mallory");
   mallory.Send(u"ORDER", u"KICK", 0, guest);
   mallory.Send(u"ORDER", u"SIDE", 1, guest);
@@ -178,6 +179,20 @@ Bytes LongStrings() {
   return sender.Input();
 }
 
+// A replica grown past one message by two updates, then a newcomer, whom
+// the host cannot tell of it whole.
+Bytes OversizedReplica() {
+  TSender sender(FUZZ_SYNC);
+  auto obj = sender.Participant(u"GUEST", u"Grower", FUZZ_GUEST_ADDRESS, 1);
+  sender.Take();
+  SetSlotString(obj, 1, TString(60000, u'g'));
+  sender.Take();
+  SetSlotString(obj, 3, TString(60000, u'a'));
+  sender.Take(FUZZ_TICK);
+  AppendFuzzRecord(sender.Input(), FUZZ_DROP | FUZZ_OTHER_PEER | FUZZ_SYNC, {});
+  return sender.Input();
+}
+
 // One string item filling a whole message.
 Bytes LongestString() {
   TSender sender(0);
@@ -205,6 +220,7 @@ int main(int argc, char** argv) {
   AppendFuzzRecord(visit, FUZZ_DROP | FUZZ_OTHER_PEER, traffic[0]);
   ok = ok && Write(dir + "/visit", visit) && Write(dir + "/room-guest", RoomGuest()) &&
        Write(dir + "/guests-host", GuestsHost()) && Write(dir + "/long-strings", LongStrings()) &&
-       Write(dir + "/longest-string", LongestString());
+       Write(dir + "/longest-string", LongestString()) &&
+       Write(dir + "/oversized-replica", OversizedReplica());
   return ok ? 0 : 1;
 }
