@@ -20,9 +20,10 @@
 // libFuzzer's -timeout and -rss_limit_mb); the views (bars match the lists,
 // every log line is a received "MSG" text or the room's own, a rename only
 // appends digits, no notice but the one rule's); the host stays in its
-// room under its name. The longest strings the rooms met are printed at
-// exit, to show long inputs reach them.
+// room under its name. The longest strings the hosts received, the rooms
+// held and showed are printed at exit, to show long inputs reach them.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -30,6 +31,7 @@
 
 #include "app/chat.h"
 #include "app/room_protocol.h"
+#include "replication/wire.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/replication/memory_transport.h"
 
@@ -40,16 +42,29 @@ namespace {
   std::abort();
 }
 
-// The longest strings met over the whole run.
+// The longest strings met over the whole run, in characters.
 struct TReach {
-  size_t slot = 0;  // in a slot the room reads, on either host
-  size_t line = 0;  // in a line a room showed
+  size_t received = 0;  // in a packet that reached a host
+  size_t held = 0;      // in a slot a room reads, on either host
+  size_t line = 0;      // in a line a room showed
   ~TReach() {
-    std::fprintf(stderr, "room fuzz: longest string held %zu characters, longest line shown %zu\n",
-                 slot, line);
+    std::fprintf(stderr, "room fuzz: longest string received %zu, held %zu, shown in a line %zu\n",
+                 received, held, line);
   }
 };
 TReach reach;
+
+// The longest string of a packet that passes the wire check.
+size_t LongestString(const Bytes& packet) {
+  TGNetMsg msg;
+  if (DecodePacket(packet.data(), packet.size(), msg) != TPacketVerdict::Ok) return 0;
+  std::array<TGNetSlot, GNET_SLOT_COUNT> slots;
+  uint32_t written = 0;
+  UnpackSlotArray(msg.data.data(), msg.data.size(), slots.data(), written);
+  size_t longest = 0;
+  for (const TGNetSlot& slot : slots) longest = std::max(longest, slot.GetString().size());
+  return longest;
+}
 
 bool StartsWith(const TString& text, const TString& start) {
   return text.compare(0, start.size(), start) == 0;
@@ -224,6 +239,7 @@ class TRoomFuzz {
 
   void Deliver(const TFuzzRecord& record) {
     Bytes packet(record.bytes, record.bytes + record.size);
+    reach.received = std::max(reach.received, LongestString(packet));
     if (!(record.control & FUZZ_TO_GUEST)) {
       Push(host_, ReceivedEvent(hostiles_[record.control & FUZZ_OTHER_PEER].Id(), packet));
     } else if (guest_ && !guestCut_) {
@@ -280,8 +296,9 @@ class TRoomFuzz {
   }
 
   // Moves what the hosts sent over their connection to the other end, and
-  // lets go what the hostile guests were sent. A connection a host asked to
-  // end ends.
+  // lets go what the hostile guests were sent. A connection that a host
+  // asked to end ends; one it let go of at once (its link gone) is over, and
+  // a hostile guest then connects afresh.
   void Pump() {
     if (guest_ && !guestCut_) {
       Carry(hostToGuest_, *guest_, guestToHost_);
@@ -289,16 +306,22 @@ class TRoomFuzz {
     }
     for (TWire& hostile : hostiles_) {
       hostile.record->sent.clear();
-      if (hostile.record->disconnectRequested) {
+      if (hostile.record->disconnectRequested)
         Push(host_, ConnectionEvent(TNetEvent::TKind::Disconnected, hostile));
+      if (hostile.record->disconnectRequested || LetGo(hostile)) {
         hostile = TWire();
         Push(host_, ConnectionEvent(TNetEvent::TKind::Connected, hostile));
       }
     }
-    if (hostToGuest_.record->disconnectRequested || guestToHost_.record->disconnectRequested)
+    if (hostToGuest_.record->disconnectRequested || guestToHost_.record->disconnectRequested ||
+        LetGo(hostToGuest_))
       CutGuest();
     if (guest_ && !guest_->room->InRoom()) LeaveGuest();
   }
+
+  // Nothing but the wire holds the link's record: no host holds the link,
+  // nor an event on its way to one.
+  static bool LetGo(const TWire& wire) { return wire.record.use_count() == 1; }
 
   void Carry(TWire& from, TSeat& to, const TWire& arrivingOn) {
     for (const Bytes& packet : from.record->sent) Push(to, ReceivedEvent(arrivingOn.Id(), packet));
@@ -347,7 +370,7 @@ class TRoomFuzz {
     constexpr int kSlotsRead = 5;  // a participant's or the subject's slots
     for (const TGNetObjectRef& obj : seat.host->Objects())
       for (int slot = 0; slot < kSlotsRead; ++slot)
-        reach.slot = std::max(reach.slot, obj->GetString(slot).size());
+        reach.held = std::max(reach.held, obj->GetString(slot).size());
   }
 
   TSeat host_;
