@@ -24,7 +24,9 @@ TString Timestamp() {
   return FormatTimestamp(local);
 }
 
-TString PrepareInput(const TString& fieldText) { return LeftText(TrimText(fieldText), INPUT_LIMIT); }
+TString PrepareInput(const TString& fieldText) {
+  return LeftUtf8Text(TrimText(fieldText), INPUT_LIMIT);
+}
 
 TString ChatLine(const TString& name, const TString& role, const TString& text) {
   return name + (role == u"HOST" ? u"*: " : u": ") + text;
@@ -84,7 +86,7 @@ TString TopicResultText(const TString& redPosition, const TString& bluePosition,
 }
 
 TString CountdownText(int32_t seconds) {
-  return LeftText(u"New subject: " + DecimalText(seconds) + u"s", COUNTDOWN_LIMIT);
+  return LeftUtf8Text(u"New subject: " + DecimalText(seconds) + u"s", COUNTDOWN_LIMIT);
 }
 
 TString ReceivedMessageText(const TString& text, int32_t style, const TString& stamp) {

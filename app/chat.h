@@ -9,6 +9,8 @@
 
 #include "core/text.h"
 
+// Caps in characters of the toolkit's UTF-8 (bytes); a cap never cuts a
+// multi-byte character in half (LeftUtf8Text).
 constexpr size_t INPUT_LIMIT = 256;
 constexpr size_t COUNTDOWN_LIMIT = 20;
 
@@ -21,7 +23,8 @@ TString FormatTimestamp(const std::tm& local);
 // The same for now.
 TString Timestamp();
 
-// Trimmed (codes 32 and below off both ends), then cut to 256 characters.
+// Trimmed (codes 32 and below off both ends), then cut to at most 256
+// characters, whole UTF-8 characters only.
 TString PrepareInput(const TString& fieldText);
 
 // name + "*: " + text for the host, name + ": " + text for everybody else.

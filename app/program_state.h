@@ -7,6 +7,7 @@
 #include "ui/background.h"
 
 class TGNetHost;
+class TRoomReach;
 class TSound;
 
 struct TProgramState {
@@ -15,7 +16,10 @@ struct TProgramState {
   const TString gameName = u"ColloquorRC2b";
   std::shared_ptr<TPlayer> localPlayer;
   std::shared_ptr<TGNetHost> netHost;  // one per room visit
-  TString roomName;                    // non-empty while announced to the lobby
+  TString roomName;                    // the hosted room's; "" once withdrawn from the lobby
+  // The hosted room's entry on the local network and the router's port
+  // forwarding (app/room_reach.h); set while this process hosts a room.
+  std::shared_ptr<TRoomReach> reach;
   // The lobby commands (add, ref, rem), run in the background one after
   // another, so that none overtakes the one before it.
   TBackgroundLane lobbyCommands;

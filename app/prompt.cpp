@@ -20,15 +20,6 @@ bool NameCharacter(int32_t code) {
 // and without Delete the field could not be edited forward.
 bool EditingCharacter(int32_t code) { return code == 8 || code == 13 || code == 27 || code == 127; }
 
-void CapPromptField(const TGadgetRef& field) {
-  TString text = field->GetText();
-  if (text.size() <= kMaxPromptLength) return;
-  field->SetText(text.substr(0, kMaxPromptLength));
-  // SetText selects everything; left so, the next key would replace the
-  // whole name. Keep typing at the end instead, where it is cut again.
-  field->SetSelection(kMaxPromptLength, 0, TXU_CHARS);
-}
-
 }  // namespace
 
 int NameCharFilter(const TEvent& event, const TObjectRef&) {
@@ -53,7 +44,7 @@ TString PromptText(const TString& title, const TString& initialText) {
   TString result = RunEventLoop([&](const TEvent& event) -> std::optional<TString> {
     if (event.source == window && event.id == WindowClose) return TString();
     if (event.source == field) {
-      CapPromptField(field);
+      CapTextField(field, kMaxPromptLength);
       return std::nullopt;
     }
     if (event.source == ok && event.id == GadgetAction) return field->GetText();

@@ -23,8 +23,10 @@ void CountParticipant(const TObjectSnapshot& object, size_t index, TPlayer& me,
     ++census.blues;
     census.blueNames.push_back(ListedName(object));
   }
-  // The host is exempt from both rules: it owns the room and its name.
-  bool ruled = object.remote && me.rank != ROLE_HOST;
+  // The host is exempt from both rules: it owns the room and its name. A
+  // participant that has gone shares nothing any more: a guest rejoining
+  // after a crash meets its old participant closing.
+  bool ruled = object.remote && me.rank != ROLE_HOST && object.state != SNAPSHOT_CLOSED;
   if (ruled && object.address == me.ip) {
     me.rank.clear();
     census.events.push_back({CENSUS_SHARED_CONNECTION, index, {}});
@@ -37,7 +39,9 @@ void CountParticipant(const TObjectSnapshot& object, size_t index, TPlayer& me,
     census.events.push_back({CENSUS_JOINED, index, object.name});
   if (object.state == SNAPSHOT_CLOSED) {
     census.events.push_back({CENSUS_LEFT, index, object.name});
-    if (object.kind == ROLE_HOST) census.events.push_back({CENSUS_HOST_LOST, index, {}});
+    // Only a guest loses its host; the host's own object never closes so.
+    if (object.kind == ROLE_HOST && object.remote && me.rank != ROLE_HOST)
+      census.events.push_back({CENSUS_HOST_LOST, index, {}});
   } else if (object.state == SNAPSHOT_MODIFIED && object.remote) {
     census.heard = true;
   }
@@ -57,7 +61,8 @@ TCensus TakeCensus(const std::vector<TObjectSnapshot>& objects, const TPlayer& s
       census.events.push_back({CENSUS_SUBJECT, i, {}});
     // Every entry is an order of its own: an address banned twice is kicked twice.
     for (const TString& banned : banList)
-      if (banned == object.address) census.events.push_back({CENSUS_KICK, i, {}});
+      if (!object.origin.empty() && banned == object.origin)
+        census.events.push_back({CENSUS_KICK, i, {}});
   }
   return census;
 }

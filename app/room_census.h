@@ -25,7 +25,9 @@ struct TObjectSnapshot {
   TString kind;            // slot 0: "HOST", "GUEST", "DEV", "SUBJECT" or anything else
   TString name;            // slot 1: a participant's name
   int32_t side = 0;        // slot 2: a participant's side
-  TString address;         // slot 3: a participant's address; the ban list matches it on any kind
+  TString address;         // slot 3: a participant's address, as it reports it
+  TString origin;          // the network address its owner's connection came from ("" if local);
+                           // the ban list matches it on any kind
   int32_t age = 0;         // slot 4: a participant's seconds spent in rooms
   TString red;             // slot 1 of the subject: the RED position
   TString blue;            // slot 2 of the subject: the BLUE position
@@ -42,7 +44,7 @@ enum TCensusEventKind {
   CENSUS_SHARED_CONNECTION,  // another participant at the local address: leave and end the program
   CENSUS_RENAMED,            // an older namesake: the local participant takes `name`
   CENSUS_SUBJECT,            // show the subject's positions and countdown
-  CENSUS_KICK,               // the object's address is on the ban list
+  CENSUS_KICK,               // the object's origin is on the ban list
 };
 
 struct TCensusEvent {
@@ -62,7 +64,8 @@ struct TCensus {
 };
 
 // `self` is the local participant as the scan starts (role, name, address,
-// age); `banList` is the host's list of banned addresses, empty on a guest;
+// age); `banList` is the host's list of banned network addresses, empty on
+// a guest;
 // the two tick counts are those of the room's second and lobby timers.
 TCensus TakeCensus(const std::vector<TObjectSnapshot>& objects, const TPlayer& self,
                    const std::vector<TString>& banList, int32_t secondTicks, int32_t lobbyTicks);

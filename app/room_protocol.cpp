@@ -4,19 +4,11 @@
 
 namespace {
 
-// Slots of a participant object.
-constexpr int SLOT_ROLE = 0;
-constexpr int SLOT_NAME = 1;
-constexpr int SLOT_SIDE = 2;
-constexpr int SLOT_ADDRESS = 3;
-constexpr int SLOT_AGE = 4;
-// Slots of the subject object.
+// Slots of the subject object (the participant's and the messages' are the
+// rules', room_rules.h).
 constexpr int SLOT_RED = 1;
 constexpr int SLOT_BLUE = 2;
 constexpr int SLOT_REMAINING = 3;
-// Slots of a message.
-constexpr int SLOT_TEXT = 1;
-constexpr int SLOT_STYLE = 2;
 
 bool IsParticipant(const TGNetObjectRef& obj) {
   return IsParticipantRole(GetSlotString(obj, SLOT_ROLE));
@@ -41,6 +33,7 @@ std::vector<TObjectSnapshot> Snapshots(const TGNetObjectList& objects, const TOb
     s.blue = GetSlotString(obj, SLOT_BLUE);
     s.remaining = GetSlotInt(obj, SLOT_REMAINING);
     s.remote = ObjectIsRemote(obj) != 0;
+    s.origin = ObjectAddress(obj);
     const TGNetObject* key = obj.get();
     s.state = closed.count(key)     ? SNAPSHOT_CLOSED
               : modified.count(key) ? SNAPSHOT_MODIFIED
@@ -94,6 +87,10 @@ void TRoom::Enter() {
   SetSlotString(playerObject_, SLOT_ADDRESS, me.ip);
   SetSlotInt(playerObject_, SLOT_AGE, me.age);
   if (me.rank == ROLE_HOST) {
+    // Guests are judged from their very first packet.
+    guard_ = std::make_shared<TRoomGuard>();
+    GuardReplication(ctx_.host, guard_);
+    LimitConnectionsPerAddress(ctx_.host, CONNECTIONS_PER_ADDRESS);
     banList_.clear();
     ctx_.topicIndex = RoomRandom().Range(0, TOPIC_COUNT - 1);
     subjectObject_ = NewReplicatedObject(ctx_.host);
@@ -112,10 +109,24 @@ void TRoom::Welcome() {
 void TRoom::Serve() {
   SyncReplication(ctx_.host);
   TakeInSync();
+  // What the guard did leaves at once: a guest back after a crash must hear
+  // that its old participant has gone before its own first census.
+  if (guard_ && guard_->Enforce(ctx_.host)) {
+    NoteChanges();
+    SyncReplication(ctx_.host);
+    TakeInSync();
+  }
   HandleInbox();
 }
 
 void TRoom::TakeInSync() {
+  NoteChanges();
+  for (const TGNetObjectRef& msg : ReceivedMessages(ctx_.host)) inbox_.push_back(msg);
+}
+
+void TRoom::NoteChanges() {
+  // Ending a connection outside a sync adds to the latest sync's lists:
+  // noting them again adds only what is new.
   const TGNetHostRef& host = ctx_.host;
   auto note = [](TObjectSet& set, const TGNetObjectList& objects) {
     for (const TGNetObjectRef& obj : objects) set.insert(obj.get());
@@ -123,7 +134,6 @@ void TRoom::TakeInSync() {
   note(seen_.created, ReplicatedObjects(host, OBJ_CREATED));
   note(seen_.modified, ReplicatedObjects(host, OBJ_MODIFIED));
   note(seen_.closed, ReplicatedObjects(host, OBJ_CLOSED));
-  for (const TGNetObjectRef& msg : ReceivedMessages(host)) inbox_.push_back(msg);
   UpdateRoster();
 }
 
@@ -165,6 +175,7 @@ void TRoom::Tick(int32_t secondTicks, int32_t lobbyTicks) {
   if (IsHost()) SetSlotInt(subjectObject_, SLOT_REMAINING, topicDeadline_ - secondTicks);
   ++me.age;
   SetSlotInt(playerObject_, SLOT_AGE, me.age);
+  if (guard_ && guard_->Sweep(ctx_.host)) NoteChanges();  // the closes leave with the serve
   Serve();
   ScanObjects(secondTicks, lobbyTicks);
 }
@@ -322,6 +333,8 @@ void TRoom::SendKick(const TGNetObjectRef& to) {
   SetSlotString(order, 0, u"ORDER");
   SetSlotString(order, SLOT_TEXT, u"KICK");
   SendMessageObject(order, to);
+  // A guest that does not obey is let go after a grace.
+  if (guard_ && ObjectConnection(to) != 0) guard_->Kicked(ObjectConnection(to));
 }
 
 bool TRoom::Send(const TString& fieldText) {
@@ -397,7 +410,10 @@ void TRoom::KickNamed(const TString& name, bool ban) {
     if (!IsParticipant(obj) || !SameUserName(GetSlotString(obj, SLOT_NAME), name)) continue;
     SendKick(obj);
     // Only the host keeps a ban list; a "DEV" participant's ban kicks once.
-    if (ban && ctx_.player.rank == ROLE_HOST) banList_.push_back(GetSlotString(obj, SLOT_ADDRESS));
+    // It bans the network address the guest's connection came from: the
+    // address a guest reports is its own to choose.
+    TString address = ObjectAddress(obj);
+    if (ban && ctx_.player.rank == ROLE_HOST && !address.empty()) banList_.push_back(address);
   }
 }
 

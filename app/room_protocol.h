@@ -18,6 +18,7 @@
 
 #include "app/chat.h"
 #include "app/room_census.h"
+#include "app/room_guard.h"
 #include "app/room_model.h"
 #include "app/room_view.h"
 #include "replication/replication.h"
@@ -74,6 +75,8 @@ class TRoom {
   TRoomOutcome Outcome() const { return outcome_; }
   bool IsHost() const { return enteredAs_ == ROLE_HOST; }
   const std::vector<TString>& banList() const { return banList_; }
+  // The host's guard; null on a guest.
+  const std::shared_ptr<TRoomGuard>& guard() const { return guard_; }
   const TGNetObjectRef& playerObject() const { return playerObject_; }
   const TGNetObjectRef& subjectObject() const { return subjectObject_; }
   int32_t topicDeadline() const { return topicDeadline_; }
@@ -87,6 +90,7 @@ class TRoom {
     std::unordered_set<const TGNetObject*> created, modified, closed;
   };
   void TakeInSync();
+  void NoteChanges();
   void UpdateRoster();
   void HandleInbox();
   void HandleMessage(const TGNetObjectRef& msg);
@@ -115,7 +119,8 @@ class TRoom {
   TString enteredAs_;
   TGNetObjectRef playerObject_;
   TGNetObjectRef subjectObject_;
-  std::vector<TString> banList_;
+  std::vector<TString> banList_;  // network addresses
+  std::shared_ptr<TRoomGuard> guard_;  // the host's
   int32_t topicDeadline_ = 0;
   TRoomOutcome outcome_ = ROOM_BACK_TO_BROWSER;
   TSeen seen_;

@@ -1,9 +1,11 @@
 #include "app/room_window.h"
 
+#include <memory>
 #include <optional>
 
 #include "app/discussion_log.h"
 #include "app/program_state.h"
+#include "app/room_reach.h"
 #include "app/save_location.h"
 #include "app/saved_log.h"
 #include "lobby/lobby_client.h"
@@ -103,8 +105,12 @@ class TRoomWindowView : public TRoomView {
   const TDiscussionLog& Discussion() const { return *log_; }
 
   void AppendLog(const TString& text, TLogStyle style) override { log_->Append(text, style); }
+  // With another application in front, the window is also marked for the
+  // task bar (muted or not) until it gets the focus back.
   void AttentionSound() override {
-    if (!ActiveGadget() && !Muted() && Program().dingSound) PlaySound(Program().dingSound);
+    if (ActiveGadget()) return;
+    g_.window->SetAttention(1);
+    if (!Muted() && Program().dingSound) PlaySound(Program().dingSound);
   }
   void CountdownSound() override {
     if (!Muted() && Program().tickSound) PlaySound(Program().tickSound);
@@ -190,11 +196,6 @@ int32_t SelectedSide(const TRoomGadgets& g) {
   return SIDE_UNDECIDED;
 }
 
-void CapInput(const TGadgetRef& field) {
-  TString text = field->GetText();
-  if (text.size() > INPUT_LIMIT) field->SetText(LeftText(text, INPUT_LIMIT));
-}
-
 // Renews the room's lobby entry without waiting: the answer is not used.
 // It queues behind the lobby commands before it, and a later withdrawal
 // behind it, so that it can neither overtake the announcement nor renew a
@@ -210,7 +211,9 @@ void RefreshLobbyEntry() {
 // the second timer that fires inside a dialog's loop (ENet's retries and
 // time-outs need a service even when nothing arrives, and the tick event
 // itself waits in the queue until the dialog is closed; otherwise the tick
-// serves right after).
+// serves right after). A serve handles a bounded share of what arrived; the
+// rest is served at the toolkit's next turn, after it has drawn and handled
+// its input, so that a flood of packets cannot freeze the window.
 class TRoomServer : public TObject {
  public:
   TRoomServer(TRoom& room, const TGNetHostRef& host, TObjectRef window, TObjectRef timer)
@@ -220,11 +223,21 @@ class TRoomServer : public TObject {
   }
   void Start() { THook::Add(EventHookId(), OnEvent, shared_from_this(), 0); }
   void Stop() {
+    stopped_ = true;
     THook::Remove(EventHookId(), OnEvent, shared_from_this());
     Watch(false);
   }
 
  private:
+  using TWeakServer = std::weak_ptr<TObject>;
+  static void OnFollowUp(void*, void* posted) {
+    std::unique_ptr<TWeakServer> weak(static_cast<TWeakServer*>(posted));
+    TObjectRef alive = weak->lock();
+    if (!alive) return;
+    auto* server = static_cast<TRoomServer*>(alive.get());
+    server->followUpPosted_ = false;
+    if (!server->stopped_) server->Serve();
+  }
   static void OnReadable(int, void* server) { static_cast<TRoomServer*>(server)->Serve(); }
   static TObjectRef OnEvent(int, const TObjectRef& data, const TObjectRef& context) {
     auto* server = static_cast<TRoomServer*>(context.get());
@@ -246,6 +259,10 @@ class TRoomServer : public TObject {
     // A network failing before it reads leaves the socket readable: serve it
     // only on the timer's ticks until it works again.
     Watch(!ReplicationFailing(host_));
+    if (ReplicationBacklog(host_) && !followUpPosted_ && room_.InRoom()) {
+      followUpPosted_ = true;
+      PostAsyncOp(OnFollowUp, nullptr, new TWeakServer(shared_from_this()));
+    }
     if (!room_.InRoom() && !leftReported_) {
       leftReported_ = true;  // wake the room's loop, which ends the visit
       TEvent::Create(AppIdle, window_)->Emit();
@@ -258,6 +275,8 @@ class TRoomServer : public TObject {
   int socket_ = -1;
   bool watching_ = false;
   bool leftReported_ = false;
+  bool stopped_ = false;
+  bool followUpPosted_ = false;
 };
 
 }  // namespace
@@ -312,13 +331,14 @@ void TRoomWindow::Dispatch(const TEvent& ev) {
     g.inputField->Activate(ACT_FOCUS);
   } else if (source == r.secondTimer && id == TimerTick) {
     room.Tick(r.secondTimer->Ticks(), r.lobbyTimer ? r.lobbyTimer->Ticks() : 0);
+    for (const TString& note : TakeReachNotes()) r.view.AppendLog(note, LOG_BOLD);
   } else if (source == r.lobbyTimer && id == TimerTick) {
     if (!Program().roomName.empty()) RefreshLobbyEntry();
   } else if ((source == g.redButton || source == g.undecidedButton || source == g.blueButton) &&
              id == GadgetAction) {
     room.ChangeSide(SelectedSide(g));
   } else if (source == g.inputField) {
-    CapInput(g.inputField);
+    CapTextField(g.inputField, INPUT_LIMIT);
   } else if (source == g.sendButton && id == GadgetAction) {
     if (room.Send(g.inputField->GetText())) g.inputField->SetText(u"");
   } else if (source == g.leaveButton && id == GadgetAction) {

@@ -10,23 +10,32 @@
 #
 # The machine may be shared, so both servers run on the same single core
 # (CPU 0, nginx with one worker, the lobby with one event loop), wrk on CPU 1,
-# all three at nice -10 when allowed (root), and the two servers are measured
-# in alternating runs; each figure is the median of the rounds. Needs wrk,
-# nginx and taskset (Debian packages).
+# and the two servers are measured in alternating runs, each round starting
+# with the other one; the rates are medians of the rounds, the ratio is the
+# median of each round's ratio.
 #
-# Usage: bench/lobby_load.sh [seconds per run, default 3] [rounds, default 3]
+# Each server and each wrk run has a session of its own: the kernel's
+# autogroup scheduling (kernel.sched_autogroup_enabled) shares a CPU between
+# sessions first and by nice only within one. nginx's daemon makes its own
+# session; a lobby left in this script's session would share that session's
+# weight with wrk and lose to nginx whenever other work competes for the
+# CPU. With root, every one of those sessions (and each process) gets nice
+# -10, so the servers and wrk weigh the same against other work. Needs wrk,
+# nginx, taskset and setsid (Debian packages).
+#
+# Usage: bench/lobby_load.sh [seconds per run, default 3] [rounds, default 5]
 # Uses build/ (or $BUILD_DIR). Traffic goes to 127.0.0.0/8 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 duration=${1:-3}
-rounds=${2:-3}
+rounds=${2:-5}
 server_cpu=0
 client_cpu=1
 first=(nice -n -10)
 "${first[@]}" true 2>/dev/null || first=()
 lobby_bin=$build_dir/server/colloquor-lobby
-for tool in wrk nginx python3 taskset; do
+for tool in wrk nginx python3 taskset setsid; do
   command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install $tool)" >&2; exit 1; }
 done
 [ -x "$lobby_bin" ] || { echo "build colloquor-lobby first (scripts/build.sh)" >&2; exit 1; }
@@ -35,16 +44,21 @@ work=$(mktemp -d)
 lobby_pid=
 nginx_started=
 cleanup() {
-  [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
-  [ -n "$nginx_started" ] && nginx -c "$work/nginx.conf" -p "$work" -s stop 2>/dev/null
+  if [ -n "$lobby_pid" ]; then kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null || true; fi
+  if [ -n "$nginx_started" ]; then nginx -c "$work/nginx.conf" -p "$work" -s stop 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
+# Runs a command in a session of its own, at autogroup nice -10 when allowed
+# (setsid, sh, nice and taskset each exec the next: the process keeps its id).
+own_session=(setsid sh -c 'echo -10 >/proc/self/autogroup 2>/dev/null; exec "$@"' sh "${first[@]}")
+
 # --- the lobby, with 1000 rooms announced from 1000 loopback addresses ---
-"${first[@]}" taskset -c $server_cpu "$lobby_bin" --address 127.0.0.1 --port 0 >"$work/lobby.log" 2>&1 &
+"${own_session[@]}" taskset -c $server_cpu "$lobby_bin" --address 127.0.0.1 --port 0 \
+  >"$work/lobby.log" 2>&1 &
 lobby_pid=$!
-for _ in $(seq 50); do grep -q '^listening on' "$work/lobby.log" && break; sleep 0.1; done
+for _ in $(seq 50); do grep -qs '^listening on' "$work/lobby.log" && break; sleep 0.1; done
 lobby_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/lobby.log")
 [ -n "$lobby_port" ] || { cat "$work/lobby.log" >&2; exit 1; }
 
@@ -109,17 +123,22 @@ http {
 CONF
 "${first[@]}" taskset -c $server_cpu nginx -c "$work/nginx.conf" -p "$work"
 nginx_started=1
+# Its daemon has made a session of its own; that session gets nice -10 too.
+for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
+if [ ${#first[@]} -gt 0 ] && [ -s "$work/nginx.pid" ]; then
+  echo -10 >"/proc/$(cat "$work/nginx.pid")/autogroup" 2>/dev/null || true
+fi
 
 # requests per second of one wrk run: rps URL CONNECTIONS [wrk options]
 rps() {
   local url=$1 connections=$2; shift 2
-  "${first[@]}" taskset -c $client_cpu wrk -t1 -c"$connections" -d"${duration}s" "$@" "$url" 2>&1 |
+  "${own_session[@]}" taskset -c $client_cpu wrk -t1 -c"$connections" -d"${duration}s" "$@" "$url" 2>&1 |
     awk '/Requests\/sec/ {print $2} /Non-2xx|Socket errors/ {print "  (" $0 ")" > "/dev/stderr"}'
 }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 echo "colloquor-lobby vs nginx on 127.0.0.1, both on CPU $server_cpu, wrk -t1 on CPU $client_cpu"
-echo "${duration}s per run, median of $rounds alternating rounds"
+echo "${duration}s per run, median of $rounds alternating rounds; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "list body $list_bytes bytes (1000 rooms), ping body $ping_bytes bytes"
 printf '%-6s %-11s %3s %13s %13s %7s\n' request connection c lobby_req/s nginx_req/s ratio
 for request in ping list; do
@@ -127,14 +146,24 @@ for request in ping list; do
     for connections in 1 10; do
       args=()
       [ "$mode" = close ] && args=(-H "Connection: close")
-      lobby_runs= nginx_runs=
-      for _ in $(seq "$rounds"); do
-        lobby_runs+=" $(rps "http://127.0.0.1:$lobby_port/gnet/gnet.php?opt=$request" "$connections" "${args[@]}")"
-        nginx_runs+=" $(rps "http://127.0.0.1:$nginx_port/$request" "$connections" "${args[@]}")"
+      lobby_runs= nginx_runs= ratios=
+      for round in $(seq "$rounds"); do
+        lobby_url="http://127.0.0.1:$lobby_port/gnet/gnet.php?opt=$request"
+        nginx_url="http://127.0.0.1:$nginx_port/$request"
+        if [ $((round % 2)) = 1 ]; then
+          lobby=$(rps "$lobby_url" "$connections" "${args[@]}")
+          nginx=$(rps "$nginx_url" "$connections" "${args[@]}")
+        else
+          nginx=$(rps "$nginx_url" "$connections" "${args[@]}")
+          lobby=$(rps "$lobby_url" "$connections" "${args[@]}")
+        fi
+        lobby_runs+=" $lobby" nginx_runs+=" $nginx"
+        ratios+=" $(awk -v a="$lobby" -v b="$nginx" 'BEGIN { if (b > 0) print a / b }')"
       done
       lobby=$(median <<<"$lobby_runs")
       nginx=$(median <<<"$nginx_runs")
-      ratio=$(awk -v a="$lobby" -v b="$nginx" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+      ratio=$(median <<<"$ratios")
+      [ -n "$ratio" ] && ratio=$(printf '%.2f' "$ratio") || ratio=-
       printf '%-6s %-11s %3s %13s %13s %7s\n' "$request" "$mode" "$connections" "$lobby" "$nginx" "$ratio"
     done
   done

@@ -29,6 +29,30 @@ TString TrimText(const TString& text) {
 
 TString LeftText(const TString& text, size_t count) { return text.substr(0, count); }
 
+namespace {
+
+bool ContinuationByte(char16_t c) { return c >= 0x80 && c <= 0xbf; }
+
+// How many bytes the UTF-8 sequence led by `c` has; 0 when `c` leads none.
+size_t SequenceLength(char16_t c) {
+  if (c >= 0xc2 && c <= 0xdf) return 2;
+  if (c >= 0xe0 && c <= 0xef) return 3;
+  if (c >= 0xf0 && c <= 0xf4) return 4;
+  return 0;
+}
+
+}  // namespace
+
+TString LeftUtf8Text(const TString& text, size_t count) {
+  if (text.size() <= count) return text;
+  // A sequence the limit cuts starts at most three bytes before it.
+  size_t tail = count;
+  while (tail > 0 && count - tail < 3 && ContinuationByte(text[tail - 1])) --tail;
+  if (tail == 0) return text.substr(0, count);
+  const size_t lead = tail - 1;
+  return text.substr(0, SequenceLength(text[lead]) > count - lead ? lead : count);
+}
+
 TString ReplaceAll(TString text, const TString& from, const TString& to) {
   if (from.empty()) return text;
   for (size_t at = text.find(from); at != TString::npos; at = text.find(from, at + to.size()))

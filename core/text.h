@@ -27,5 +27,12 @@ TString TrimText(const TString& text);
 // At most the first `count` characters.
 TString LeftText(const TString& text, size_t count);
 
+// At most the first `count` characters of text that holds the toolkit's UTF-8
+// one byte per character, never ending inside a multi-byte sequence: a
+// sequence the limit would cut is left out whole. Bytes that form no
+// sequence (Latin-1 from elsewhere, stray continuation bytes) count as whole
+// characters, except a lead byte at the very end, which is left out.
+TString LeftUtf8Text(const TString& text, size_t count);
+
 // Every occurrence of `from` in `text` replaced by `to`.
 TString ReplaceAll(TString text, const TString& from, const TString& to);

@@ -30,9 +30,9 @@ TSocketRef ConnectToLobby() {
   return socket;
 }
 
-}  // namespace
-
-TSocketStreamRef LobbyRequest(const TString& query) {
+// LobbyRequest; `answered` tells whether the lobby sent an answer's head
+// (its status line) before the connection ended or ran out of time.
+TSocketStreamRef Request(const TString& query, bool& answered) {
   const TLobbyLimits& limits = LobbyLimits();
   TSocketStreamRef stream = TSocketStream::Create(ConnectToLobby(), 1);
   stream->SetLineLimit(limits.lineBytes);
@@ -42,9 +42,27 @@ TSocketStreamRef LobbyRequest(const TString& query) {
   std::string request = LobbyRequestText(query, LobbyAddress().hostLine);
   stream->Write(request.data(), static_cast<int>(request.size()));
   stream->Flush();
-  while (!stream->ReadLine().empty()) {
+  answered = !stream->ReadLine().empty();
+  while (answered && !stream->ReadLine().empty()) {
   }
   return stream;
+}
+
+// The first body line of a command's answer, with how the lobby took it.
+TLobbyAnswer Command(const TString& opt, const TString& game, const TString& server) {
+  bool answered = false;
+  TSocketStreamRef stream = Request(LobbyQuery(opt, game, server), answered);
+  TString line = stream->ReadLine();
+  stream->Close();
+  if (!answered || stream->TimedOut()) return LOBBY_UNREACHABLE;
+  return LobbyIsOk(line) ? LOBBY_OK : LOBBY_REFUSED;
+}
+
+}  // namespace
+
+TSocketStreamRef LobbyRequest(const TString& query) {
+  bool answered = false;
+  return Request(query, answered);
 }
 
 TString LobbyPing() {
@@ -55,10 +73,7 @@ TString LobbyPing() {
 }
 
 int LobbyCommand(const TString& opt, const TString& game, const TString& server) {
-  TSocketStreamRef stream = LobbyRequest(LobbyQuery(opt, game, server));
-  TString line = stream->ReadLine();
-  stream->Close();
-  return !stream->TimedOut() && LobbyIsOk(line);
+  return Command(opt, game, server) == LOBBY_OK ? 1 : 0;
 }
 
 int LobbyAdd(const TString& game, const TString& server) { return LobbyCommand(u"add", game, server); }
@@ -69,13 +84,27 @@ int LobbyRefresh(const TString& game, const TString& server) {
 
 int LobbyRemove(const TString& game) { return LobbyCommand(u"rem", game, TString()); }
 
-std::vector<TGNetServerRef> LobbyList(const TString& filter) {
-  TSocketStreamRef stream = LobbyRequest(u"list");
+TLobbyAnswer LobbyAnnounce(const TString& game, const TString& server) {
+  return Command(u"add", game, server);
+}
+
+std::vector<TGNetServerRef> LobbyList(const TString& filter) { return LobbyListing(filter).rooms; }
+
+TLobbyListing LobbyListing(const TString& filter) {
+  TLobbyListing listing;
+  TSocketStreamRef stream = Request(u"list", listing.answered);
   TLobbyListParser parser(filter);
   do {
     parser.Feed(stream->ReadLine());
   } while (!stream->Eof());
   stream->Close();
-  if (stream->TimedOut()) return {};
-  return parser.Finish();
+  if (stream->TimedOut()) listing.answered = false;
+  if (listing.answered) listing.rooms = parser.Finish();
+  return listing;
+}
+
+TString LobbyLocation() {
+  const TLobbyAddress& address = LobbyAddress();
+  if (!address.valid) return FromBytes(address.hostLine);
+  return FromBytes(address.host + ":" + std::to_string(address.port));
 }

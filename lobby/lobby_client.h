@@ -17,6 +17,13 @@
 #include "lobby/lobby_protocol.h"
 #include "lobby/stream.h"
 
+// How the lobby took a request.
+enum TLobbyAnswer {
+  LOBBY_UNREACHABLE,  // no answer: not resolved, not connected, or silent past the time
+  LOBBY_REFUSED,      // it answered, but not with "OK"
+  LOBBY_OK,
+};
+
 // The first line of the answer to "ping": the address under which the lobby
 // sees this machine; "" when the lobby cannot be reached.
 TString LobbyPing();
@@ -24,8 +31,19 @@ TString LobbyPing();
 int LobbyAdd(const TString& game, const TString& server);
 int LobbyRefresh(const TString& game, const TString& server);
 int LobbyRemove(const TString& game);
+// LobbyAdd, telling a lobby that could not be reached from one that refused.
+TLobbyAnswer LobbyAnnounce(const TString& game, const TString& server);
 // The rooms listed; with a non-empty filter only those of that game key.
 std::vector<TGNetServerRef> LobbyList(const TString& filter);
+// LobbyList, telling a lobby that could not be reached (`answered` false)
+// from one that lists no room.
+struct TLobbyListing {
+  bool answered = false;
+  std::vector<TGNetServerRef> rooms;
+};
+TLobbyListing LobbyListing(const TString& filter);
+// Where the lobby is, as "host:port", for what the user is told.
+TString LobbyLocation();
 // Sends GET <lobby path>?opt=<query> and skips the answer's status line and
 // header fields. Returns the stream positioned at the first body line (never
 // null; over a failed connection it is already at its end). The caller reads

@@ -17,6 +17,18 @@ namespace {
 
 constexpr char PROTOCOL[] = "UDP";
 constexpr unsigned char DISCOVERY_TTL = 2;
+// What a gateway answers to, asked one after another until one answers. The
+// discovery wait is shared among them: the library waits its full delay for
+// each type that nobody answers, so a network without a gateway would cost
+// the wait several times over.
+const char* const GATEWAY_TYPES[] = {
+    "urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+    "urn:schemas-upnp-org:service:WANIPConnection:1",
+    "urn:schemas-upnp-org:service:WANPPPConnection:1",
+    nullptr,
+};
+constexpr int GATEWAY_TYPE_COUNT = 3;
+constexpr int MIN_TYPE_WAIT_MS = 250;
 // UPnP answers worth knowing by number.
 constexpr int UPNP_NO_SUCH_ENTRY = 714;
 constexpr int UPNP_ONLY_PERMANENT_LEASES = 725;
@@ -37,8 +49,9 @@ class TUpnpLink : public TRouterLink {
 
   bool Discover(int waitMs) override {
     int error = 0;
-    UPNPDev* devices =
-        upnpDiscover(waitMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, DISCOVERY_TTL, &error);
+    int typeWaitMs = std::max(MIN_TYPE_WAIT_MS, waitMs / GATEWAY_TYPE_COUNT);
+    UPNPDev* devices = upnpDiscoverDevices(GATEWAY_TYPES, typeWaitMs, nullptr, nullptr,
+                                           UPNP_LOCAL_PORT_ANY, 0, DISCOVERY_TTL, &error, 0);
     if (!devices) return false;
     char lan[INET6_ADDRSTRLEN] = "";
 #if MINIUPNPC_API_VERSION >= 18

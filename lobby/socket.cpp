@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -156,6 +158,33 @@ int TSocket::SetTCPNoDelay(int enable) {
   return setsockopt(_socket, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0 ? 1 : 0;
 }
 
+int TSocket::SendTo(const void* bytes, int count, int32_t ip, int port) {
+  if (_socket < 0 || count <= 0) return 0;
+  sockaddr_in address = MakeAddress(ip, port);
+  for (;;) {
+    ssize_t sent = ::sendto(_socket, bytes, static_cast<size_t>(count), MSG_NOSIGNAL,
+                            reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (sent >= 0) return sent == count ? 1 : 0;
+    if (errno != EINTR) return 0;
+  }
+}
+
+int TSocket::ReceiveFrom(void* buffer, int count, int32_t& ip, int& port) {
+  if (_socket < 0 || count <= 0) return -1;
+  for (;;) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ssize_t received = ::recvfrom(_socket, buffer, static_cast<size_t>(count), MSG_DONTWAIT,
+                                  reinterpret_cast<sockaddr*>(&address), &length);
+    if (received >= 0) {
+      ip = static_cast<int32_t>(ntohl(address.sin_addr.s_addr));
+      port = ntohs(address.sin_port);
+      return static_cast<int>(received);
+    }
+    if (errno != EINTR) return -1;
+  }
+}
+
 int TSocket::WaitReadable(int timeoutMs) {
   if (_socket < 0) return 0;
   return PollFor(_socket, POLLIN, timeoutMs < 0 ? 0 : timeoutMs) > 0 ? 1 : 0;
@@ -217,4 +246,25 @@ int32_t ParseDottedIp(const std::string& text) {
   in_addr address{};
   if (inet_pton(AF_INET, text.c_str(), &address) != 1) return 0;
   return static_cast<int32_t>(ntohl(address.s_addr));
+}
+
+int32_t LocalIpToward(int32_t ip) {
+  // A UDP connect only picks the route: nothing leaves.
+  TSocketRef probe = TSocket::CreateUDP();
+  if (!probe || !probe->Connect(ip, 9)) return 0;
+  return probe->LocalIp();
+}
+
+int32_t FirstInterfaceIp() {
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return 0;
+  int32_t found = 0;
+  for (ifaddrs* entry = interfaces; entry && !found; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK)) continue;
+    auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    found = static_cast<int32_t>(ntohl(address->sin_addr.s_addr));
+  }
+  freeifaddrs(interfaces);
+  return found;
 }

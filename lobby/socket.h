@@ -53,6 +53,11 @@ class TSocket : public TObject {
   // Bytes readable without waiting; 0 when that cannot be determined.
   int ReadAvail();
   int SetTCPNoDelay(int enable);  // 1 or 0
+  // UDP: one datagram to ip:port; 1 when it left whole, else 0.
+  int SendTo(const void* bytes, int count, int32_t ip, int port);
+  // UDP: one datagram that is already waiting, without waiting for one: its
+  // size (cut to `count`) with its sender in ip and port, or -1 when none is.
+  int ReceiveFrom(void* buffer, int count, int32_t& ip, int& port);
   // 1 when a Recv would not block (bytes, end of connection or an error)
   // within timeoutMs; 0 on time-out or for a closed socket.
   int WaitReadable(int timeoutMs);
@@ -88,3 +93,8 @@ int32_t HostIp(const std::string& name, int index = 0);
 std::string DottedIp(int32_t ip);
 // The dotted form as an address, or 0 when `text` is not one.
 int32_t ParseDottedIp(const std::string& text);
+// This machine's address on its route toward `ip`: the source address the
+// system would send from. 0 when there is no route. Sends nothing.
+int32_t LocalIpToward(int32_t ip);
+// The first IPv4 address of an interface that is up and not a loopback, or 0.
+int32_t FirstInterfaceIp();

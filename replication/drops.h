@@ -1,5 +1,7 @@
-// Why a host refused a received packet or left a packet unsent, one counter
-// per reason, so that a test or a log can say which rule applied.
+// Why a host refused a received packet or left a packet unsent (or let a
+// connection go), one counter per reason, so that a test or a log can say
+// which rule applied. The guard's reasons are the application's to choose
+// (replication/guard.h).
 //
 // Nothing a peer sends ends the process: its packet is checked, dropped when
 // a rule refuses it, and counted here. Adding a reason is one line in
@@ -31,7 +33,11 @@
   X(SendToDepartingPeer) /* a send to a connection already going away */                  \
   X(UnnamedAddressee)    /* a message whose addressee the receiver has no id for */       \
   X(OversizedReplica)    /* a replica grown past one message, not announced to a newcomer */ \
-  X(NetworkFailure)      /* the network refused a service call; ENet retries what it held */
+  X(NetworkFailure)      /* the network refused a service call; ENet retries what it held */ \
+  X(RoomFull)            /* a connection past the most a listening host holds, let go */   \
+  X(Forbidden)           /* the host's guard: not this peer's to send */                  \
+  X(OverQuota)           /* the host's guard: past this peer's share (objects, lengths) */ \
+  X(TooFast)             /* the host's guard: past this peer's rate */
 
 enum class TDropReason {
 #define GNET_DROP_REASON_ENUMERATOR(name) name,

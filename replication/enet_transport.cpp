@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/error.h"
@@ -17,11 +19,26 @@
 
 namespace {
 
-constexpr size_t kMaxPeers = 32;
+// A listening host keeps many more slots than it holds connections: a
+// connection attempt takes a slot as soon as its first datagram arrives, and
+// forged attempts (whose answers go nowhere) must not leave none for real
+// guests. Those are let go after kHalfOpenMs, so that even hundreds of them a
+// second leave slots free. A connecting host needs one.
+constexpr size_t kListenerSlots = 1024;
+constexpr size_t kConnectorSlots = 1;
 constexpr size_t kChannels = 1;
+// How long a connection attempt may stay half-open at a listening host
+// before its slot is freed: an honest handshake takes one round trip, and
+// this leaves time for its answer to be retried twice.
+constexpr int32_t kHalfOpenMs = 3000;
+// How often a listening host looks for half-open attempts past their time.
+constexpr int32_t kHalfOpenSweepMs = 100;
 // A flood of packets must not grow the queue without end; what is left
-// waits in ENet for a later poll.
-constexpr size_t kMaxQueuedEvents = 1u << 17;
+// waits in ENet, which reads no more from a connection than
+// kMaxWaitingBytes ahead of us (the rest is retried by its sender).
+constexpr size_t kMaxQueuedEvents = 1024;
+constexpr size_t kMaxQueuedBytes = 4u << 20;
+constexpr size_t kMaxWaitingBytes = 1u << 20;
 // Longest pause of the connect wait; incoming traffic ends it earlier.
 constexpr int32_t kPollMs = 5;
 // When a silent connection counts as lost. ENet gives up on a packet that
@@ -78,6 +95,9 @@ class TENetLink : public TPeerLink {
   }
 
   TConnectionId Connection() const override { return {_peer, _connectID}; }
+  TNetAddress Address() const override {
+    return {ntohl(_peer->address.host), _peer->address.port};
+  }
   bool IsConnected() const override {
     return _peer->state == ENET_PEER_STATE_CONNECTED && _peer->connectID == _connectID;
   }
@@ -98,6 +118,9 @@ class TENetLink : public TPeerLink {
   void Disconnect() override {
     // A handle that ENet already gave to another connection is not ours to end.
     if (_peer->connectID == _connectID) enet_peer_disconnect(_peer, 0);
+  }
+  void DisconnectNow() override {
+    if (_peer->connectID == _connectID) enet_peer_disconnect_now(_peer, 0);
   }
 
  private:
@@ -130,9 +153,27 @@ bool Routable(const ENetAddress& address) {
   return routable;
 }
 
+// A listening host full of connections gives further attempts no answer,
+// as if it had no slot left, while its spare slots stay for attempts that
+// come once one of its guests has gone. Called by ENet for every datagram.
+int ENET_CALLBACK RefuseWhenFull(ENetHost* host, ENetEvent*) {
+  if (host->connectedPeers < GNET_MAX_PEERS) return 0;
+  if (host->receivedDataLength < sizeof(ENetProtocolHeader) + sizeof(ENetProtocolCommandHeader))
+    return 0;
+  const auto* header = reinterpret_cast<const ENetProtocolHeader*>(host->receivedData);
+  enet_uint16 peerID = ENET_NET_TO_HOST_16(header->peerID);
+  size_t headerSize = (peerID & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME)
+                          ? sizeof(ENetProtocolHeader)
+                          : offsetof(ENetProtocolHeader, sentTime);
+  peerID &= ~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
+  if (peerID != ENET_PROTOCOL_MAXIMUM_PEER_ID) return 0;  // an existing connection's
+  enet_uint8 command = host->receivedData[headerSize] & ENET_PROTOCOL_COMMAND_MASK;
+  return command == ENET_PROTOCOL_COMMAND_CONNECT ? 1 : 0;
+}
+
 class TENetEndpoint : public TNetEndpoint {
  public:
-  explicit TENetEndpoint(ENetHost* host) : _host(host) {}
+  explicit TENetEndpoint(ENetHost* host) : _host(host), _halfOpen(host->peerCount) {}
   ~TENetEndpoint() override {
     DropPending();
     enet_host_destroy(_host);
@@ -149,7 +190,8 @@ class TENetEndpoint : public TNetEndpoint {
   int Socket() const override { return _host->socket; }
 
   void Poll() override {
-    while (_events.size() < kMaxQueuedEvents) {
+    LetHalfOpenGo();
+    while (_events.size() < kMaxQueuedEvents && _queuedBytes < kMaxQueuedBytes) {
       TQueuedEvent queued;
       int result = enet_host_service(_host, &queued.event, 0);
       if (result == 0) return;
@@ -165,9 +207,12 @@ class TENetEndpoint : public TNetEndpoint {
         return;
       }
       if (queued.event.peer) queued.connectID = queued.event.peer->connectID;
+      if (queued.event.packet) _queuedBytes += queued.event.packet->dataLength;
       _events.push_back(queued);
     }
   }
+
+  void LimitConnectionsPerAddress(size_t count) override { _host->duplicatePeers = count; }
 
   size_t Pending() const override { return _events.size(); }
 
@@ -176,6 +221,7 @@ class TENetEndpoint : public TNetEndpoint {
     if (_events.empty()) return false;
     TQueuedEvent queued = _events.front();
     _events.pop_front();
+    if (queued.event.packet) _queuedBytes -= queued.event.packet->dataLength;
     event = Convert(queued);
     return true;
   }
@@ -188,6 +234,7 @@ class TENetEndpoint : public TNetEndpoint {
       ++received;
     }
     _events.clear();
+    _queuedBytes = 0;
     return received;
   }
 
@@ -222,6 +269,27 @@ class TENetEndpoint : public TNetEndpoint {
   }
 
  private:
+  // Frees the slots of connection attempts that have stayed half-open past
+  // kHalfOpenMs: the other end never answered (a forged source address, or
+  // a process that vanished). They were never reported, so nothing is queued.
+  void LetHalfOpenGo() {
+    int32_t now = MilliSecs();
+    if (!ClockReached(now, _nextSweep)) return;
+    _nextSweep = now + kHalfOpenSweepMs;
+    for (size_t i = 0; i < _host->peerCount; ++i) {
+      ENetPeer* peer = &_host->peers[i];
+      THalfOpen& seen = _halfOpen[i];
+      if (peer->state != ENET_PEER_STATE_ACKNOWLEDGING_CONNECT) {
+        seen.tracked = false;
+      } else if (!seen.tracked || seen.connectID != peer->connectID) {
+        seen = {true, peer->connectID, now};
+      } else if (ClockReached(now, seen.since + kHalfOpenMs)) {
+        enet_peer_reset(peer);
+        seen.tracked = false;
+      }
+    }
+  }
+
   // Lets go every connection whose address has no route, queueing the end of
   // those that were reported connected; returns whether there was one. Each
   // call frees at least one connection or reports none, so a caller that
@@ -266,14 +334,28 @@ class TENetEndpoint : public TNetEndpoint {
     return event;
   }
 
+  // A slot's half-open attempt, by ENet's identity of it, and since when.
+  struct THalfOpen {
+    bool tracked = false;
+    uint32_t connectID = 0;
+    int32_t since = 0;
+  };
+
   ENetHost* _host;
   std::deque<TQueuedEvent> _events;
+  size_t _queuedBytes = 0;  // packet bytes held in _events
+  std::vector<THalfOpen> _halfOpen;  // by slot
+  int32_t _nextSweep = MilliSecs();
 };
 
-ENetHost* CreateENetHost(const ENetAddress* address) {
-  ENetHost* host = enet_host_create(address, kMaxPeers, kChannels, 0, 0);
+ENetHost* CreateENetHost(const ENetAddress* address, bool listening) {
+  ENetHost* host =
+      enet_host_create(address, listening ? kListenerSlots : kConnectorSlots, kChannels, 0, 0);
+  if (!host) return nullptr;
   // Nothing legitimate is larger; ENet then refuses bigger ones on arrival.
-  if (host) host->maximumPacketSize = GNET_HEADER_SIZE + GNET_MAX_DATA;
+  host->maximumPacketSize = GNET_HEADER_SIZE + GNET_MAX_DATA;
+  host->maximumWaitingData = kMaxWaitingBytes;
+  if (listening) host->intercept = RefuseWhenFull;
   return host;
 }
 
@@ -290,7 +372,7 @@ std::unique_ptr<TNetEndpoint> ListenENet(int port) {
   ENetAddress address{};
   address.host = ENET_HOST_ANY;
   address.port = static_cast<enet_uint16>(port);
-  ENetHost* host = CreateENetHost(&address);
+  ENetHost* host = CreateENetHost(&address, true);
   if (!host) return nullptr;
   return std::make_unique<TENetEndpoint>(host);
 }
@@ -306,8 +388,10 @@ TENetConnection::~TENetConnection() {
 }
 
 TENetConnection ConnectENet(uint32_t ip, int port, int32_t timeoutMs,
-                            const std::function<bool()>& stop) {
-  ENetHost* host = CreateENetHost(nullptr);
+                            const std::function<bool()>& stop, uint32_t fromIp) {
+  ENetAddress from{};
+  from.host = htonl(fromIp);
+  ENetHost* host = CreateENetHost(fromIp != 0 ? &from : nullptr, false);
   if (!host) return {};
   auto endpoint = std::make_unique<TENetEndpoint>(host);
   ENetAddress address{};

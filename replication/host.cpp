@@ -11,9 +11,10 @@
 
 namespace {
 
-// A flood of packets must not keep one Sync going without end; what is left
-// waits for the next Sync.
-constexpr size_t kMaxEventsPerSync = 1u << 17;
+// One Sync handles at most this many events, so that a flood of packets
+// cannot hold the caller's thread (a window that must keep drawing): a few
+// milliseconds' work. What is left waits for the next Sync (see Backlog).
+constexpr size_t kMaxEventsPerSync = 256;
 // Id 0 names nothing, and a sender announces an id again only after closing
 // it: either would leave a replica that no later message reaches.
 std::optional<TDropReason> CreationRefusal(const TGNetPeer& sender, int32_t remoteId,
@@ -43,7 +44,13 @@ bool TGNetHost::CanOpen(int port) const {
 bool TGNetHost::UseEndpoint(std::unique_ptr<TNetEndpoint> endpoint) {
   if (!endpoint || _endpoint || _isClosed) return false;
   _endpoint = std::move(endpoint);
+  if (_connectionsPerAddress > 0) _endpoint->LimitConnectionsPerAddress(_connectionsPerAddress);
   return true;
+}
+
+void TGNetHost::LimitConnectionsPerAddress(size_t count) {
+  _connectionsPerAddress = count;
+  if (_endpoint && count > 0) _endpoint->LimitConnectionsPerAddress(count);
 }
 
 int TGNetHost::Listen(int port) {
@@ -74,6 +81,8 @@ void TGNetHost::PollNetwork() {
 
 size_t TGNetHost::PendingEvents() const { return _endpoint ? _endpoint->Pending() : 0; }
 
+bool TGNetHost::Backlog() const { return PendingEvents() > 0 && !_networkFailing; }
+
 void TGNetHost::Sync() {
   _created.clear();
   _modified.clear();
@@ -100,7 +109,16 @@ TGNetPeerRef TGNetHost::FindPeer(const void* connection) const {
 
 void TGNetHost::HandleEvent(TNetEvent& event) {
   switch (event.kind) {
-    case TNetEvent::TKind::Connected: AddPeer(std::move(event.link)); return;
+    case TNetEvent::TKind::Connected:
+      // The transport refuses most of these itself; this one slipped in
+      // while another completed.
+      if (_peers.size() >= GNET_MAX_PEERS) {
+        event.link->DisconnectNow();
+        _drops.Add(TDropReason::RoomFull);
+        return;
+      }
+      AddPeer(std::move(event.link));
+      return;
     case TNetEvent::TKind::Unreachable:
       _drops.Add(TDropReason::NetworkFailure);
       [[fallthrough]];
@@ -220,7 +238,9 @@ void TGNetHost::BroadCast(const TGNetMsg& msg, const TGNetPeer* exceptPeer) {
 
 TGNetPeerRef TGNetHost::AddPeer(std::unique_ptr<TPeerLink> link) {
   auto peer = TGNetPeer::Create(std::move(link));
+  peer->SetId(++_lastPeerId);
   _peers.push_back(peer);
+  if (_guard) _guard->PeerConnected(peer->Id(), peer->Address());
   for (const auto& obj : _objects) {
     // A local object still in state 1 reaches every peer at the next sync; a
     // replica in state 1 arrived earlier in this sync and was relayed only to
@@ -275,23 +295,51 @@ void TGNetHost::ReceivePacket(const TGNetPeerRef& peer, const uint8_t* bytes, si
     return;
   }
   switch (msg.state) {
-    case OBJ_MESSAGE: ReceiveMessage(msg); break;
+    case OBJ_MESSAGE: ReceiveMessage(peer, msg); break;
     case OBJ_CREATED: ReceiveCreated(peer, msg); break;
     default: ReceiveUpdate(peer, msg); break;
   }
 }
 
-void TGNetHost::ReceiveMessage(const TGNetMsg& msg) {
+bool TGNetHost::Admit(const TGNetPeer& peer, TGNetMsg& msg, TArrivalKind kind, int32_t id,
+                      const TGNetObject* object) {
+  if (!_guard) return true;
+  TGNetArrival& arrival = _arrival;
+  for (int i = 0; i < GNET_SLOT_COUNT; ++i)
+    if (arrival.written & (1u << i)) arrival.slots[i] = TGNetSlot();
+  arrival.written = 0;
+  arrival.kind = kind;
+  arrival.peer = peer.Id();
+  arrival.address = peer.Address();
+  arrival.id = id;
+  arrival.object = object;
+  // The packet was checked whole on receipt: this reads to its end.
+  UnpackSlotArray(msg.data.data(), msg.data.size(), arrival.slots.data(), arrival.written);
+  TGuardRuling ruling = _guard->Judge(arrival);
+  switch (ruling.verdict) {
+    case TGuardVerdict::Accept: return true;
+    case TGuardVerdict::Alter:
+      PackSlotArray(arrival.slots.data(), arrival.written, msg.data);
+      return true;
+    case TGuardVerdict::Refuse: break;
+  }
+  _drops.Add(ruling.reason);
+  return false;
+}
+
+void TGNetHost::ReceiveMessage(const TGNetPeerRef& peer, TGNetMsg& msg) {
   const TGNetObjectRef& addressee = _idMap[msg.id];
   if (!addressee) {
     _drops.Add(TDropReason::AbsentAddressee);
     return;
   }
+  if (!Admit(*peer, msg, TArrivalKind::Message, msg.id, addressee.get())) return;
   if (!addressee->IsLocal()) {
     Count(addressee->_peer->SendMsg(msg));  // on to the owner, in its numbering
     return;
   }
   auto received = TGNetObject::Create(msg.id, OBJ_MESSAGE, Self(), nullptr);
+  received->_sender = peer->Id();
   _messages.push_back(received);
   received->Update(msg);
 }
@@ -303,6 +351,7 @@ void TGNetHost::ReceiveCreated(const TGNetPeerRef& peer, TGNetMsg& msg) {
     _drops.Add(*refusal);
     return;
   }
+  if (!Admit(*peer, msg, TArrivalKind::Creation, id, nullptr)) return;
   _lastId = id;
   auto obj = TGNetObject::Create(id, OBJ_CREATED, Self(), peer);
   MapObject(obj);
@@ -321,6 +370,8 @@ void TGNetHost::ReceiveUpdate(const TGNetPeerRef& peer, TGNetMsg& msg) {
                                          : TDropReason::CloseOfUnmappedId);
     return;
   }
+  TArrivalKind kind = msg.state == OBJ_MODIFIED ? TArrivalKind::Update : TArrivalKind::Close;
+  if (!Admit(*peer, msg, kind, obj->_id, obj.get())) return;
   if (msg.state == OBJ_MODIFIED) {
     _modified.push_back(obj);
   } else {
@@ -358,6 +409,22 @@ void TGNetHost::DropPeer(const TGNetPeerRef& peer) {
     if (entry && entry->_peer == peer) CloseOwnedObject(peer, TGNetObjectRef(entry), false);
   }
   auto it = std::find(_peers.begin(), _peers.end(), peer);
-  if (it != _peers.end()) _peers.erase(it);
+  bool wasConnected = it != _peers.end();
+  if (wasConnected) _peers.erase(it);
   peer->Detach();
+  if (_guard && wasConnected) _guard->PeerDisconnected(peer->Id());
+}
+
+TGNetPeerRef TGNetHost::PeerWithId(int32_t id) const {
+  for (const auto& peer : _peers)
+    if (peer->Id() == id) return peer;
+  return nullptr;
+}
+
+bool TGNetHost::EndConnection(int32_t id) {
+  TGNetPeerRef peer = PeerWithId(id);
+  if (!peer) return false;
+  peer->CloseNow();
+  DropPeer(peer);
+  return true;
 }

@@ -24,6 +24,12 @@
 // Ids are handed out in turn, not lowest first: a freed id comes back only
 // after the whole id space has been used, so a message still on its way to a
 // departed object cannot reach a newcomer that took its id.
+//
+// A listening host holds at most GNET_MAX_PEERS connections; one more is let
+// go at once (RoomFull). A guard (replication/guard.h) may judge what peers
+// send; each connection has a number (TGNetPeer::Id) by which the
+// application names it: the objects and received messages it brought, its
+// network address, ending it.
 #pragma once
 
 #include <array>
@@ -35,6 +41,7 @@
 
 #include "replication/closing.h"
 #include "replication/drops.h"
+#include "replication/guard.h"
 #include "replication/object.h"
 #include "replication/peer.h"
 #include "replication/transport.h"
@@ -52,6 +59,11 @@ class TGNetHost : public TObject {
   // (e.g. "GNet message data too large"); never because of a peer's input or
   // of the network.
   void Sync();
+  // Whether the latest Sync stopped at its share of events with more
+  // already read from the network: serve again soon, once the caller's
+  // other work (a window's drawing) has had its turn. The socket need not
+  // be readable meanwhile.
+  bool Backlog() const;
   // Disconnects every peer and ends the network. Objects and lists stay.
   // What the last Sync queued is first given up to GNET_CLOSE_WAIT_MS to be
   // acknowledged (a receiver drops packets that arrive together with the
@@ -108,6 +120,18 @@ class TGNetHost : public TObject {
   TGNetObjectRef ObjectWithId(int32_t id) const;
   const TDropCounts& Drops() const { return _drops; }
 
+  // Judges every arrival from a peer from now on (null: none). The guard
+  // hears of the connections made and lost after this call.
+  void SetGuard(std::shared_ptr<TGNetGuard> guard) { _guard = std::move(guard); }
+  // At most `count` connections from one IPv4 address (listening only).
+  void LimitConnectionsPerAddress(size_t count);
+  // The connected peer numbered `id`, or null.
+  TGNetPeerRef PeerWithId(int32_t id) const;
+  // Ends peer `id`'s connection at once: its objects close here and at
+  // every other peer, as for a lost connection, and the transport frees it
+  // without waiting. False when no such peer is connected.
+  bool EndConnection(int32_t id);
+
   // A local object (state 1) that goes out at the next Sync. Raises "Out of
   // GNet object IDs" when all 4095 ids are in use.
   TGNetObjectRef CreateObject();
@@ -142,7 +166,11 @@ class TGNetHost : public TObject {
   TGNetPeerRef FindPeer(const void* connection) const;
   void ReceiveCreated(const TGNetPeerRef& peer, TGNetMsg& msg);
   void ReceiveUpdate(const TGNetPeerRef& peer, TGNetMsg& msg);
-  void ReceiveMessage(const TGNetMsg& msg);
+  void ReceiveMessage(const TGNetPeerRef& peer, TGNetMsg& msg);
+  // Asks the guard, if any, about an arrival that passed the layer's own
+  // checks; false (counted) when refused. An alteration is packed into `msg`.
+  bool Admit(const TGNetPeer& peer, TGNetMsg& msg, TArrivalKind kind, int32_t id,
+             const TGNetObject* object);
   void CloseOwnedObject(const TGNetPeerRef& peer, const TGNetObjectRef& obj, bool listed);
 
   std::unique_ptr<TNetEndpoint> _endpoint;  // null while idle and once closed
@@ -156,5 +184,9 @@ class TGNetHost : public TObject {
   bool _isClosed = false;
   bool _networkFailing = false;
   int32_t _lastId = 0;  // the id handed out last; the next search starts after it
+  int32_t _lastPeerId = 0;
+  size_t _connectionsPerAddress = 0;  // 0: unlimited
   TDropCounts _drops;
+  std::shared_ptr<TGNetGuard> _guard;
+  TGNetArrival _arrival;  // reused for every judgement
 };

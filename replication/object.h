@@ -87,6 +87,9 @@ class TGNetObject : public TObject {
   std::weak_ptr<TGNetHost> _host;
   // Null for an object made here; for a replica, the peer it arrived through.
   std::shared_ptr<TGNetPeer> _peer;
+  // A received message object: the number of the connection it came
+  // through (TGNetPeer::Id); 0 for everything else.
+  int32_t _sender = 0;
   // Application data; never read by the layer, released when the object is
   // finished after its close.
   TObjectRef _target;

@@ -2,12 +2,18 @@
 
 TGNetPeerRef TGNetPeer::Create(std::unique_ptr<TPeerLink> link) {
   auto peer = std::make_shared<TGNetPeer>();
+  if (link) peer->_address = link->Address();
   peer->_link = std::move(link);
   return peer;
 }
 
 void TGNetPeer::Close() {
   if (_link) _link->Disconnect();
+  Detach();
+}
+
+void TGNetPeer::CloseNow() {
+  if (_link) _link->DisconnectNow();
   Detach();
 }
 

@@ -26,12 +26,22 @@ class TGNetPeer : public TObject {
 
   // Asks the remote end to disconnect, then lets the link go.
   void Close();
+  // Ends the connection at once (the transport frees it now), then lets the
+  // link go.
+  void CloseNow();
   // Lets the link go without a request (the transport already ended it, or
   // the caller ends it): the link is returned, the peer sends nothing more.
   std::unique_ptr<TPeerLink> Detach();
 
   // The link's name for its connection; empty once the link is gone.
   TConnectionId Connection() const;
+  // Where the network said the connection came from (kept after the link
+  // goes); zero for a link without addresses.
+  const TNetAddress& Address() const { return _address; }
+  // The host's number for this connection, 1 and up in order of connection;
+  // 0 until the host numbers it.
+  int32_t Id() const { return _id; }
+  void SetId(int32_t id) { _id = id; }
   // Whether the transport still carries this connection.
   bool IsConnected() const;
   // Whether packets queued for this connection still await acknowledgement.
@@ -64,6 +74,8 @@ class TGNetPeer : public TObject {
 
  private:
   std::unique_ptr<TPeerLink> _link;
+  TNetAddress _address;
+  int32_t _id = 0;
   std::array<int32_t, GNET_ID_COUNT> _localToRemote{};
   std::array<int32_t, GNET_ID_COUNT> _remoteToLocal{};
   int32_t _mappedIds = 0;  // non-zero entries of _localToRemote

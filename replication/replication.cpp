@@ -3,9 +3,12 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
+#include <string>
+
 #include "core/error.h"
 #include "replication/enet_transport.h"
 #include "replication/host.h"
+#include "replication/peer.h"
 
 namespace {
 
@@ -36,6 +39,7 @@ void FinishClosing(const TGNetClosingRef& closing, int32_t maxMs,
 }
 void SyncReplication(const TGNetHostRef& host) { Checked(host).Sync(); }
 int ReplicationSocket(const TGNetHostRef& host) { return Checked(host).Socket(); }
+int ReplicationBacklog(const TGNetHostRef& host) { return Checked(host).Backlog() ? 1 : 0; }
 int ReplicationFailing(const TGNetHostRef& host) { return Checked(host).NetworkFailing() ? 1 : 0; }
 int ListenReplication(const TGNetHostRef& host, int port) { return Checked(host).Listen(port); }
 
@@ -62,9 +66,10 @@ int ConnectReplication(const TGNetHostRef& host, const TString& address, int por
 }
 
 TGNetConnectionRef OpenConnection(uint32_t ip, int port, int32_t timeoutMs,
-                                  const std::function<bool()>& stop) {
+                                  const std::function<bool()>& stop, uint32_t fromIp) {
   InitReplication();
-  auto connection = std::make_shared<TENetConnection>(ConnectENet(ip, port, timeoutMs, stop));
+  auto connection =
+      std::make_shared<TENetConnection>(ConnectENet(ip, port, timeoutMs, stop, fromIp));
   if (!connection->endpoint) return nullptr;
   return connection;
 }
@@ -136,4 +141,34 @@ void CloseReplicatedObject(const TGNetObjectRef& obj) { Checked(obj).Close(); }
 
 int64_t DropCount(const TGNetHostRef& host, TDropReason reason) {
   return Checked(host).Drops().Count(reason);
+}
+
+void GuardReplication(const TGNetHostRef& host, std::shared_ptr<TGNetGuard> guard) {
+  Checked(host).SetGuard(std::move(guard));
+}
+
+void LimitConnectionsPerAddress(const TGNetHostRef& host, size_t count) {
+  Checked(host).LimitConnectionsPerAddress(count);
+}
+
+int32_t ObjectConnection(const TGNetObjectRef& obj) {
+  const TGNetObject& checked = Checked(obj);
+  return checked._peer ? checked._peer->Id() : 0;
+}
+
+int32_t MessageSender(const TGNetObjectRef& msg) { return Checked(msg)._sender; }
+
+TString AddressText(uint32_t ip) {
+  std::string text = std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." +
+                     std::to_string(ip >> 8 & 255) + "." + std::to_string(ip & 255);
+  return FromBytes(text);
+}
+
+TString ObjectAddress(const TGNetObjectRef& obj) {
+  const TGNetObject& checked = Checked(obj);
+  return checked._peer ? AddressText(checked._peer->Address().ip) : TString();
+}
+
+int EndConnection(const TGNetHostRef& host, int32_t connection) {
+  return Checked(host).EndConnection(connection) ? 1 : 0;
 }

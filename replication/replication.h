@@ -27,6 +27,7 @@
 #include "core/object.h"
 #include "replication/closing.h"
 #include "replication/drops.h"
+#include "replication/guard.h"
 #include "replication/object.h"
 #include "replication/slot.h"
 
@@ -57,6 +58,10 @@ void SyncReplication(const TGNetHostRef& host);
 // The descriptor that becomes readable when traffic arrives for `host`, or
 // -1 while it neither listens nor is connected.
 int ReplicationSocket(const TGNetHostRef& host);
+// 1 when the latest sync left events it had read unhandled (it handles a
+// bounded number, so that the caller's thread gets its turn): sync again
+// soon, even if the socket is not readable. Else 0.
+int ReplicationBacklog(const TGNetHostRef& host);
 // 1 when the latest sync ended on a failure of the network that it could not
 // pin on a peer (the socket may then stay readable until a sync succeeds;
 // don't serve it in a tight loop meanwhile), else 0.
@@ -74,8 +79,10 @@ int ConnectReplication(const TGNetHostRef& host, const TString& address, int por
 // `port`, waiting at most `timeoutMs`, or until `stop()` returns true (asked
 // every few milliseconds); null when nobody accepted. A connection that no
 // host adopts is ended, the other end told, when its last reference goes.
+// `fromIp`, when not 0, is the local IPv4 address to connect from.
 TGNetConnectionRef OpenConnection(uint32_t ip, int port, int32_t timeoutMs,
-                                  const std::function<bool()>& stop = nullptr);
+                                  const std::function<bool()>& stop = nullptr,
+                                  uint32_t fromIp = 0);
 // On the host's thread: 1 when `host` is now connected over `connection`
 // (as after a successful ConnectReplication), else 0: no connection, or the
 // host already listens, is connected or is closed.
@@ -114,6 +121,29 @@ void SetObjectTarget(const TGNetObjectRef& obj, const TObjectRef& target);
 TObjectRef GetObjectTarget(const TGNetObjectRef& obj);
 // Raises "Illegal object state" on a message object or a dead object.
 void CloseReplicatedObject(const TGNetObjectRef& obj);
+
+// Connections, as a listening host sees them. Each has a number (1 and up,
+// never reused while the host lives) by which these name it.
+//
+// From now on every arrival from a peer of `host` is judged by `guard`
+// before it is applied or relayed (null: no guard); see replication/guard.h.
+void GuardReplication(const TGNetHostRef& host, std::shared_ptr<TGNetGuard> guard);
+// At most `count` connections from one IPv4 address at a time (a listening
+// host); further attempts from it get no answer.
+void LimitConnectionsPerAddress(const TGNetHostRef& host, size_t count);
+// The connection a replica came through, or 0 for a local object.
+int32_t ObjectConnection(const TGNetObjectRef& obj);
+// The connection a received message came through, or 0 for one built here.
+int32_t MessageSender(const TGNetObjectRef& msg);
+// The network address a replica's connection came from, as dotted IPv4 text
+// ("" for a local object); kept after the connection ends.
+TString ObjectAddress(const TGNetObjectRef& obj);
+// Dotted text of an IPv4 address (most significant byte first).
+TString AddressText(uint32_t ip);
+// Ends connection `connection` at once: its objects close here and at every
+// other peer, as when a connection is lost, and its slot is free now.
+// 1 when it was connected, else 0.
+int EndConnection(const TGNetHostRef& host, int32_t connection);
 
 // How many packets `host` dropped, or left unsent, for `reason` so far.
 int64_t DropCount(const TGNetHostRef& host, TDropReason reason);

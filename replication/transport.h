@@ -14,6 +14,9 @@
 #include <memory>
 #include <vector>
 
+// The most connections a listening host holds at once.
+constexpr size_t GNET_MAX_PEERS = 32;
+
 // Bytes on their way out through one or more links, or just received.
 class TLinkPacket {
  public:
@@ -40,6 +43,14 @@ struct TConnectionId {
   uint32_t serial = 0;
 };
 
+// Where a connection's packets come from, as the network sees it: the IPv4
+// address (most significant byte first) and the UDP port; zero when the
+// transport has no such notion.
+struct TNetAddress {
+  uint32_t ip = 0;
+  uint16_t port = 0;
+};
+
 // One connection. Destroying a link releases it without telling the remote
 // end (Disconnect does that).
 class TPeerLink {
@@ -47,6 +58,7 @@ class TPeerLink {
   virtual ~TPeerLink() = default;
 
   virtual TConnectionId Connection() const = 0;
+  virtual TNetAddress Address() const { return {}; }
   // Whether the transport still carries the connection. Once it does not,
   // the endpoint's Disconnected event for it is on its way.
   virtual bool IsConnected() const = 0;
@@ -63,6 +75,10 @@ class TPeerLink {
   virtual void Send(TLinkPacket& packet) = 0;
   // Asks the remote end to close the connection; nothing is sent after it.
   virtual void Disconnect() = 0;
+  // Ends the connection at once, without waiting for the remote end to
+  // answer, so that whatever it held is free now; the remote end is told
+  // once, without retries. No disconnect event follows.
+  virtual void DisconnectNow() { Disconnect(); }
 };
 
 struct TNetEvent {
@@ -105,4 +121,7 @@ class TNetEndpoint {
   virtual void Wait(int32_t ms) = 0;
   // Sends what is queued for every connection now.
   virtual void Flush() = 0;
+  // At most `count` connections at a time from one IPv4 address; further
+  // attempts from it get no answer. Unlimited until called.
+  virtual void LimitConnectionsPerAddress(size_t /*count*/) {}
 };

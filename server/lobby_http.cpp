@@ -1,6 +1,7 @@
 #include "server/lobby_http.h"
 
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -34,10 +35,16 @@ void AppendLogLine(std::string& log, const std::string& peer, const std::string&
   log += '\n';
 }
 
-void AppendAnswer(std::string& answer, int status, const std::string& body, bool keepAlive,
-                  bool withBody = true) {
-  AppendAnswerHead(answer, status, body.size(), keepAlive);
-  if (withBody) answer += body;
+void AppendAnswer(TAnswerQueue& answer, int status, const std::shared_ptr<const std::string>& body,
+                  bool keepAlive, bool withBody = true) {
+  AppendAnswerHead(answer.Text(), status, body->size(), keepAlive);
+  if (withBody) answer.Append(body);
+}
+
+// A refusal's answer: head and body, the connection closing.
+void AppendRefusal(TAnswerQueue& answer, int status, const std::string& body) {
+  AppendAnswerHead(answer.Text(), status, body.size(), false);
+  answer.Text() += body;
 }
 
 }  // namespace
@@ -59,18 +66,18 @@ std::string LogSafe(const std::string& text) {
 }
 
 TAfterAnswer TLobbyHttp::Answer(const char* head, size_t size, THeadEnd end,
-                                const std::string& peer, bool last, std::string& answer,
+                                const std::string& peer, bool last, TAnswerQueue& answer,
                                 std::string& log) {
   if (end == THeadEnd::TimedOut) {
     const std::string body = "Request not complete within 10 s\n";
-    AppendAnswer(answer, 408, body, false);
+    AppendRefusal(answer, 408, body);
     AppendLogLine(log, peer, "(request not complete within 10 s)", 408, body.size());
     return TAfterAnswer::Drain;
   }
   THttpRequest request;
   if (int refused = ParseRequestHead(head, size, request)) {
     // The rest of the bytes cannot be trusted to start a request.
-    AppendAnswer(answer, refused, std::string(), false);
+    AppendRefusal(answer, refused, std::string());
     AppendLogLine(log, peer, "(unreadable request)", refused, 0);
     return TAfterAnswer::Drain;
   }
@@ -78,19 +85,19 @@ TAfterAnswer TLobbyHttp::Answer(const char* head, size_t size, THeadEnd end,
   if (request.hasBody) {
     // Its bytes are not read, so they cannot be trusted to start a request.
     const std::string body = "Request body not allowed\n";
-    AppendAnswer(answer, 400, body, false);
+    AppendRefusal(answer, 400, body);
     AppendLogLine(log, peer, requestLine, 400, body.size());
     return TAfterAnswer::Drain;
   }
   const size_t question = request.target.find('?');
   const bool isHead = request.method == "HEAD";
-  TLobbyAnswer reply{404, ""};
+  TLobbyAnswer reply{404};
   if ((request.method == "GET" || isHead) &&
       request.target.compare(0, question, LOBBY_SERVICE_PATH) == 0)
     reply = _service.Answer(
         question == std::string::npos ? std::string() : request.target.substr(question + 1), peer);
   const bool keepAlive = request.keepAlive && !last;
   AppendAnswer(answer, reply.status, reply.body, keepAlive, !isHead);
-  AppendLogLine(log, peer, requestLine, reply.status, reply.body.size());
+  AppendLogLine(log, peer, requestLine, reply.status, reply.body->size());
   return keepAlive ? TAfterAnswer::KeepOpen : TAfterAnswer::Close;
 }

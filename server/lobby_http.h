@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "server/answer_queue.h"
 #include "server/http_request.h"
 #include "server/lobby_service.h"
 
@@ -39,7 +40,7 @@ class TLobbyHttp {
   // text, `last` when the connection may carry no further request. Appends
   // the answer to `answer` and one log line to `log`.
   TAfterAnswer Answer(const char* head, size_t size, THeadEnd end, const std::string& peer,
-                      bool last, std::string& answer, std::string& log);
+                      bool last, TAnswerQueue& answer, std::string& log);
 
  private:
   TLobbyService& _service;

@@ -29,6 +29,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "server/accept_deferral.h"
 #include "server/lobby_http.h"
 
 namespace {
@@ -42,6 +43,7 @@ constexpr size_t DRAIN_BYTES = 64 * 1024;
 constexpr size_t ANSWER_HIGH_WATER = 256 * 1024;
 constexpr int ACCEPT_PAUSE_MS = 100;  // after running out of descriptors
 constexpr int MAX_LOOPS = 16;
+constexpr int MAX_SEND_PIECES = 16;  // iovecs per sendmsg
 
 timeval TimeVal(int64_t ms) {
   ms = std::max<int64_t>(ms, 0);
@@ -107,7 +109,9 @@ class TLobbyServer::TLoop::TConnection {
  public:
   TConnection(TLoop& loop, int fd, std::string peer);
   ~TConnection();
-  void Start() { Read(); }
+  // Reads what arrived with the connection; whether its request had begun
+  // to arrive.
+  bool Start() { return Read(); }
 
  private:
   enum class TState { Waiting, Reading, Sending, Draining };
@@ -115,10 +119,13 @@ class TLobbyServer::TLoop::TConnection {
   static void OnWritable(evutil_socket_t, short, void* connection);
   static void OnTimer(evutil_socket_t, short, void* connection);
   // Each of these may end in Close(), which deletes the connection.
-  void Read();
+  // Read says whether any bytes came.
+  bool Read();
   void Progress();
   void Close();
-  void AnswerHeads();
+  // Answers the complete heads read; true when it stopped for the unsent
+  // answers with bytes of requests left.
+  bool AnswerHeads();
   void AnswerOne(const char* head, size_t size, THeadEnd end);
   bool SendPending();
   void Settle();
@@ -136,8 +143,7 @@ class TLobbyServer::TLoop::TConnection {
   Clock::time_point _deadline{};
   Clock::time_point _requestStart = Clock::now();
   std::string _in;
-  std::string _out;
-  size_t _sent = 0;
+  TAnswerQueue _out;
   size_t _requests = 0;
   size_t _dropped = 0;
   bool _peerDone = false;  // the peer sends nothing more
@@ -179,42 +185,59 @@ void TLobbyServer::TLoop::TConnection::OnTimer(evutil_socket_t, short, void* con
   self->Progress();
 }
 
-void TLobbyServer::TLoop::TConnection::Read() {
+bool TLobbyServer::TLoop::TConnection::Read() {
   char* buffer = _loop._readBuffer;
   const size_t capacity = sizeof _loop._readBuffer;
+  bool received = false;
   while (_in.size() < MAX_REQUEST_BYTES) {
-    ssize_t received = recv(_fd, buffer, capacity, 0);
-    if (received < 0 && errno == EINTR) continue;
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    if (received < 0) return Close();
-    if (received == 0) {
+    ssize_t size = recv(_fd, buffer, capacity, 0);
+    if (size < 0 && errno == EINTR) continue;
+    if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (size < 0) {
+      Close();
+      return received;
+    }
+    if (size == 0) {
       _peerDone = true;
       break;
     }
+    received = true;
     if (_state == TState::Draining) {
-      _dropped += static_cast<size_t>(received);
-      if (_dropped > DRAIN_BYTES) return Close();
+      _dropped += static_cast<size_t>(size);
+      if (_dropped > DRAIN_BYTES) {
+        Close();
+        return received;
+      }
       continue;
     }
-    _in.append(buffer, static_cast<size_t>(received));
-    if (static_cast<size_t>(received) < capacity) break;  // most likely all there is
+    _in.append(buffer, static_cast<size_t>(size));
+    if (static_cast<size_t>(size) < capacity) break;  // most likely all there is
   }
   if (_state == TState::Draining) {
     if (_peerDone) Close();
-    return;
+    return received;
   }
   Progress();
+  return received;
 }
 
 void TLobbyServer::TLoop::TConnection::Progress() {
-  if (_state != TState::Draining) AnswerHeads();
-  if (!SendPending()) return Close();
+  bool heldBack = false;
+  do {  // requests held back go on once the answers before them are out
+    heldBack = _state != TState::Draining && AnswerHeads();
+    if (!SendPending()) return Close();
+  } while (heldBack && _out.Empty());
   Settle();
 }
 
-void TLobbyServer::TLoop::TConnection::AnswerHeads() {
+bool TLobbyServer::TLoop::TConnection::AnswerHeads() {
   size_t consumed = 0;
-  while (_after == TAfterAnswer::KeepOpen && _out.size() - _sent < ANSWER_HIGH_WATER) {
+  bool heldBack = false;
+  while (_after == TAfterAnswer::KeepOpen) {
+    if (_out.Size() >= ANSWER_HIGH_WATER) {
+      heldBack = consumed < _in.size();
+      break;
+    }
     const char* data = _in.data() + consumed;
     const size_t available = _in.size() - consumed;
     size_t size = RequestHeadSize(data, std::min(available, MAX_REQUEST_BYTES));
@@ -228,6 +251,7 @@ void TLobbyServer::TLoop::TConnection::AnswerHeads() {
     consumed += size;
   }
   _in.erase(0, consumed);
+  return heldBack;
 }
 
 void TLobbyServer::TLoop::TConnection::AnswerOne(const char* head, size_t size, THeadEnd end) {
@@ -238,23 +262,36 @@ void TLobbyServer::TLoop::TConnection::AnswerOne(const char* head, size_t size, 
 }
 
 bool TLobbyServer::TLoop::TConnection::SendPending() {
-  while (_sent < _out.size()) {
-    ssize_t sent = send(_fd, _out.data() + _sent, _out.size() - _sent, MSG_NOSIGNAL);
+  // An answer after which the connection closes is held back for the FIN
+  // the close adds to it, so both leave in one segment. Not when more bytes
+  // came from the peer: closing with unread bytes resets the connection and
+  // would drop the held answer.
+  const bool closing = _after != TAfterAnswer::KeepOpen && _in.empty();
+  while (!_out.Empty()) {
+    iovec pieces[MAX_SEND_PIECES];
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = static_cast<size_t>(_out.Gather(pieces, MAX_SEND_PIECES));
+    ssize_t sent = sendmsg(_fd, &message, MSG_NOSIGNAL | (closing ? MSG_MORE : 0));
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The peer is slow to take the rest: what is held goes out now, so
+      // its acknowledgements make room.
+      int on = 1;
+      if (closing) setsockopt(_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      return true;
+    }
     if (sent < 0) return false;
-    _sent += static_cast<size_t>(sent);
+    _out.Consume(static_cast<size_t>(sent));
     _deadline = {};  // progress: the send wait starts again
   }
-  _out.clear();
-  _sent = 0;
   return true;
 }
 
 // Picks the state that follows from the buffers and arms its limit.
 void TLobbyServer::TLoop::TConnection::Settle() {
   const Clock::time_point now = Clock::now();
-  const bool unsent = !_out.empty();
+  const bool unsent = !_out.Empty();
   Want(_writable, unsent);
   if (unsent) {
     Want(_readable, false);  // no further requests until the peer takes its answers
@@ -395,7 +432,7 @@ void TLobbyServer::TLoop::Accept() {
     }
     auto* connection = new TConnection(*this, fd, PeerText(address));
     _connections.insert(connection);
-    connection->Start();  // the request is often there already
+    _server.Accepted(connection->Start());  // the request is often there already
     return;
   }
 }
@@ -412,6 +449,7 @@ TLobbyServer::TLobbyServer(const TLobbyServerOptions& options, TLobbyClock clock
     : _options(options),
       _service(std::make_unique<TLobbyService>(std::move(clock), options.maxRooms)),
       _http(std::make_unique<TLobbyHttp>(*_service)),
+      _deferral(std::make_unique<TAcceptDeferral>()),
       _log(log) {
   for (int i = LoopCount(options.threads); i > 0; --i)
     _loops.push_back(std::make_unique<TLoop>(*this));
@@ -472,6 +510,14 @@ bool TLobbyServer::Serve() {
 
 void TLobbyServer::Stop() {
   for (auto& loop : _loops) loop->Wake();
+}
+
+void TLobbyServer::Accepted(bool requestThere) {
+  std::lock_guard<std::mutex> lock(_deferralMutex);
+  if (!_deferral->Accepted(requestThere)) return;
+  // Failing leaves the kernel as it was: a cost, never a fault.
+  const int seconds = _deferral->Holding() ? DEFERRAL_SECONDS : 0;
+  setsockopt(_listenFd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 
 void TLobbyServer::WriteLog(const std::string& lines) {

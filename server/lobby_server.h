@@ -1,8 +1,11 @@
 // The lobby service over HTTP: event loops on libevent hold the connections
 // (an idle or slow one costs memory only, never a thread), each request is
-// answered by server/lobby_http.h, and one log line is written per request. Construct, Bind and Serve on one thread; Stop may
-// come from any thread, also before Serve. The log stream must outlive the
-// server; lines reach it in whole lines, a loop's lines at a time.
+// answered by server/lobby_http.h, and one log line is written per request.
+// While many clients connect at once, new connections wait in the kernel
+// until their requests arrive (server/accept_deferral.h). Construct, Bind
+// and Serve on one thread; Stop may come from any thread, also before Serve.
+// The log stream must outlive the server; lines reach it in whole lines, a
+// loop's lines at a time.
 #pragma once
 
 #include <memory>
@@ -25,6 +28,7 @@ struct TLobbyServerOptions {
   int threads = 0;  // event loops; 0: one per CPU this process may run on
 };
 
+class TAcceptDeferral;
 class TLobbyHttp;
 
 class TLobbyServer {
@@ -44,11 +48,17 @@ class TLobbyServer {
 
  private:
   class TLoop;
+  // Any loop, after accepting a connection; `requestThere` whether its
+  // request had begun to arrive. Tells the kernel whether to hold the next
+  // ones until their requests arrive (server/accept_deferral.h).
+  void Accepted(bool requestThere);
   void WriteLog(const std::string& lines);
 
   TLobbyServerOptions _options;
   std::unique_ptr<TLobbyService> _service;
   std::unique_ptr<TLobbyHttp> _http;
+  std::mutex _deferralMutex;
+  std::unique_ptr<TAcceptDeferral> _deferral;
   std::ostream& _log;
   std::mutex _logMutex;
   std::vector<std::unique_ptr<TLoop>> _loops;

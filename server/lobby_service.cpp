@@ -56,7 +56,11 @@ bool AcceptableText(const std::string& text) {
   return true;
 }
 
-TLobbyAnswer Refuse(int status, const std::string& reason) { return {status, reason + "\n"}; }
+TLobbyAnswer Text(int status, std::string body) {
+  return {status, std::make_shared<const std::string>(std::move(body))};
+}
+
+TLobbyAnswer Refuse(int status, const std::string& reason) { return Text(status, reason + "\n"); }
 
 const std::string* Find(const std::map<std::string, std::string>& keys, const char* key) {
   auto found = keys.find(key);
@@ -108,7 +112,7 @@ TLobbyAnswer TLobbyService::Answer(const std::string& query, const std::string& 
   const std::string* opt = Find(keys, "opt");
   if (!opt) return Refuse(400, "Missing opt");
   const std::string address = PlainAddress(caller);
-  if (*opt == "ping") return {200, address + "\n"};
+  if (*opt == "ping") return Text(200, address + "\n");
   std::lock_guard<std::mutex> lock(_mutex);
   if (*opt == "list") return {200, ListBody()};
   if (*opt == "add" || *opt == "ref" || *opt == "rem") return Command(*opt, keys, address);
@@ -125,14 +129,14 @@ TLobbyAnswer TLobbyService::Command(const std::string& opt,
     return Refuse(400, "Bad game");
   if (opt == "rem") {
     _registry.Remove(*game, caller, _clock());
-    return {200, "OK\n"};
+    return Text(200, "OK\n");
   }
   const std::string* server = Find(keys, "server");
   if (!server) return Refuse(400, "Missing server");
   if (server->size() > MAX_VALUE_BYTES) return Refuse(400, "Bad server");
   switch (_registry.Put(*game, *server, caller, _clock())) {
     case TRoomResult::Ok:
-      return {200, "OK\n"};
+      return Text(200, "OK\n");
     case TRoomResult::TooManyFromAddress:
       return Refuse(429, "Too many rooms from this address");
     case TRoomResult::Full:
@@ -141,13 +145,15 @@ TLobbyAnswer TLobbyService::Command(const std::string& opt,
   return Refuse(500, "Internal error");
 }
 
-std::string TLobbyService::ListBody() {
+std::shared_ptr<const std::string> TLobbyService::ListBody() {
   const int64_t now = _clock();
   _registry.Expire(now);
   if (_registry.Version() == _listVersion) return _listBody;
-  _listBody.clear();
+  // A new string, not the old one changed: answers still being sent hold it.
+  auto body = std::make_shared<std::string>();
   for (const TRoom& room : _registry.Live(now))
-    _listBody += room.game + "\n" + room.name + "\n" + room.address + "\n";
+    *body += room.game + "\n" + room.name + "\n" + room.address + "\n";
+  _listBody = std::move(body);
   _listVersion = _registry.Version();
   return _listBody;
 }

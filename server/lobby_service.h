@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -17,7 +18,9 @@ constexpr size_t MAX_VALUE_BYTES = 64;
 
 struct TLobbyAnswer {
   int status = 200;
-  std::string body;
+  // Never changed once made: the list body is shared by every answer that
+  // carries it until the rooms change and a new one is made.
+  std::shared_ptr<const std::string> body = std::make_shared<const std::string>();
 };
 
 // The keys of a query text ("a=1&b=2") with percent escapes decoded (the
@@ -42,12 +45,12 @@ class TLobbyService {
  private:
   TLobbyAnswer Command(const std::string& opt, const std::map<std::string, std::string>& keys,
                        const std::string& caller);
-  std::string ListBody();
+  std::shared_ptr<const std::string> ListBody();
 
   TLobbyClock _clock;
   std::mutex _mutex;
   TRoomRegistry _registry;
-  std::string _listBody;
+  std::shared_ptr<const std::string> _listBody;
   uint64_t _listVersion = UINT64_MAX;
 };
 

@@ -21,6 +21,9 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/colloquor.desktop"
 fi
 grep -q "^Exec=colloquor$" "$prefix/share/applications/colloquor.desktop" || fail "Exec line"
+# The program's windows carry WM_CLASS "colloquor": the desktop matches them to the entry.
+grep -q "^StartupWMClass=colloquor$" "$prefix/share/applications/colloquor.desktop" \
+  || fail "StartupWMClass line"
 unit=$prefix/lib/systemd/system/colloquor-lobby.service
 grep -qx "ExecStart=$prefix/bin/colloquor-lobby --port 80" "$unit" \
   || fail "service ExecStart does not follow the prefix: $(grep ExecStart "$unit")"

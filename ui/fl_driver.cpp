@@ -11,6 +11,7 @@
 
 #include <filesystem>
 
+#include "ui/fl_desktop.h"
 #include "ui/fl_gadget.h"
 #include "ui/fl_kinds.h"
 #include "ui/fl_text.h"
@@ -102,6 +103,7 @@ void StartGui() {
   Fl::scheme("gtk+");
   FL_NORMAL_SIZE = 12;
   fl_open_display();
+  InstallDesktopIdentity();
   Fl::get_system_colors();
   Fl::event_dispatch(DispatchEvent);
   DefaultFont() = LibraryFont(1, 0, 0);
@@ -167,6 +169,7 @@ void TFLTKGUIDriver::WindowFocusChanged(Fl_Window* window, bool gained) {
   // boxes, the file chooser) are nobody's gadget.
   TFLGadget* gadget = GadgetOfWidget(window);
   if (!gadget || gadget->flhandle != window || gadget->Class() != GADGET_WINDOW) return;
+  gadget->SetAttention(0);  // the user is here now
   auto shared = std::static_pointer_cast<TFLGadget>(gadget->Self());
   if (activeWindow_.lock() == shared) return;
   activeWindow_ = shared;

@@ -40,7 +40,8 @@ class TFLTKGUIDriver : public GuiDriver {
   // The toolkit reports that `window` gained or lost the input focus. A
   // window gadget that gains it reports WindowActivate, but only once until
   // the program's windows lose the focus: the toolkit also reports focus
-  // moving between the program's own windows and back.
+  // moving between the program's own windows and back. A window gadget
+  // that gains the focus loses its attention mark (SetAttention).
   void WindowFocusChanged(Fl_Window* window, bool gained);
   // The window gadget that last reported WindowActivate, or null once the
   // program's windows lost the focus or that window was cleaned up.

@@ -10,8 +10,11 @@
 #include <FL/Fl_Round_Button.H>
 
 #include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 #include "ui/event_queue.h"
+#include "ui/fl_desktop.h"
 
 namespace {
 
@@ -34,6 +37,42 @@ TString GadgetLabel(const char* label) { return FromBytes(UndoubleAtSigns(label 
 // ---- window ----
 
 class TFLWindow;
+
+// A window's client area. Tab and Shift+Tab move the keyboard focus among
+// its gadgets in reading order (ReadingOrder), whatever order they were made
+// in; the toolkit would follow the order of making.
+class ClientArea : public Fl_Group {
+ public:
+  ClientArea(int x, int y, int w, int h) : Fl_Group(x, y, w, h) {}
+  int handle(int event) override {
+    if (event == FL_KEYBOARD && Fl::event_key() == FL_Tab &&
+        !(Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) &&
+        MoveFocus(!(Fl::event_state() & FL_SHIFT)))
+      return 1;
+    return Fl_Group::handle(event);
+  }
+
+ private:
+  // Gives the focus to the next gadget that takes it; false when none does.
+  bool MoveFocus(bool forward) {
+    std::vector<TRect> rects;
+    int current = -1;
+    for (int i = 0; i < children(); ++i) {
+      Fl_Widget* kid = child(i);
+      rects.push_back({kid->x(), kid->y(), kid->w(), kid->h()});
+      if (kid->contains(Fl::focus())) current = i;
+    }
+    const std::vector<int> order = ReadingOrder(rects);
+    const int count = static_cast<int>(order.size());
+    int at = static_cast<int>(std::find(order.begin(), order.end(), current) - order.begin());
+    if (at == count) at = forward ? count - 1 : 0;  // nothing focused here yet
+    for (int step = 1; step <= count; ++step) {
+      Fl_Widget* next = child(order[((forward ? at + step : at - step) % count + count) % count]);
+      if (next->visible() && next->take_focus()) return true;
+    }
+    return false;
+  }
+};
 
 class GadgetWindow : public Fl_Double_Window {
  public:
@@ -62,7 +101,7 @@ class TFLWindow : public TFLGadget {
     win->owner = this;
     win->resizable(nullptr);
     if (!(style & WIN_TITLED)) win->border(0);
-    client_ = NewWidget<Fl_Group>(0, 0, 1, 1);
+    client_ = NewWidget<ClientArea>(0, 0, 1, 1);
     client_->end();
     client_->resizable(nullptr);
     win->add(client_);
@@ -168,6 +207,15 @@ class TFLWindow : public TFLGadget {
     flag ? window()->show() : window()->hide();
   }
 
+  void SetAttention(int flag) override {
+    // Marking twice would only repeat the request; a window not on the
+    // screen has nothing to mark.
+    const bool on = flag != 0 && window() && window()->shown();
+    if (on == attention_) return;
+    attention_ = on;
+    MarkForAttention(window(), on);
+  }
+
   void CleanUp() override {
     if (window()) window()->owner = nullptr;
     TFLGadget::CleanUp();
@@ -206,6 +254,7 @@ class TFLWindow : public TFLGadget {
   }
 
   Fl_Group* client_ = nullptr;
+  bool attention_ = false;
   Fl_Box* menuStrip_ = nullptr;
   Fl_Box* statusStrip_ = nullptr;
   int minW_ = 0, minH_ = 0;
@@ -470,6 +519,15 @@ class TFLTextField : public TFLGadget {
   TString GetText() override {
     if (!input()) return {};
     return FromBytes(std::string_view(input()->value(), static_cast<size_t>(input()->size())));
+  }
+
+  // Characters only: the start of the selection (the insertion point when
+  // nothing is selected) and its length.
+  int GetCursorPos(int) override {
+    return input() ? std::min(input()->position(), input()->mark()) : 0;
+  }
+  int GetSelectionLength(int) override {
+    return input() ? std::abs(input()->position() - input()->mark()) : 0;
   }
 
   // Characters only: the insertion point at pos + length, the range selected.

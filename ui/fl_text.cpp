@@ -426,6 +426,28 @@ int GadgetText<Base>::handle(int event) {
 
 // ---- list box ----
 
+// The toolkit's browser with the keys of a list: with no row selected, Down
+// selects the first row and Up the last (the toolkit would start from the row
+// after the top one). Return is left to the window's OK button.
+class GadgetBrowser : public Fl_Browser {
+ public:
+  GadgetBrowser(int x, int y, int w, int h) : Fl_Browser(x, y, w, h) {}
+  int handle(int event) override {
+    if (event == FL_KEYBOARD && StartsSelection()) {
+      select_only(Fl::event_key() == FL_Down ? item_first() : item_last(), when());
+      return 1;
+    }
+    return Fl_Browser::handle(event);
+  }
+
+ private:
+  bool StartsSelection() const {
+    const int key = Fl::event_key();
+    return (key == FL_Down || key == FL_Up) && type() == FL_HOLD_BROWSER && value() == 0 &&
+           size() > 0 && !(Fl::event_state() & (FL_SHIFT | FL_CTRL | FL_ALT | FL_META));
+  }
+};
+
 class TFLListBox : public TFLGadget {
  public:
   int Current = -1;
@@ -435,7 +457,7 @@ class TFLListBox : public TFLGadget {
   bool Multi() const { return (style & LST_MULTI) != 0; }
 
   void InitGadget(const TGadgetRef& group) override {
-    auto* list = NewWidget<Fl_Browser>(0, 0, std::max(width, 1), std::max(height, 1), nullptr);
+    auto* list = NewWidget<GadgetBrowser>(0, 0, std::max(width, 1), std::max(height, 1));
     list->type(Multi() ? FL_MULTI_BROWSER : FL_HOLD_BROWSER);
     list->when(FL_WHEN_CHANGED | FL_WHEN_NOT_CHANGED);
     fltype = Multi() ? kTypeMultiBrowser : kTypeBrowser;

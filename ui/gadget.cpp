@@ -87,6 +87,7 @@ void TGadget::SetShow(int) {}
 void TGadget::SetEnabled(int) {}
 void TGadget::SetSelected(int) {}
 void TGadget::SetMinimumSize(int, int) {}
+void TGadget::SetAttention(int) {}
 void TGadget::AddText(const TString&) {}
 int TGadget::AreaLen(int) { return 0; }
 TString TGadget::AreaText(int, int, int) { return {}; }
@@ -124,6 +125,17 @@ void PostGadgetEvent(int32_t id, const TGadgetRef& gadget, int32_t data, int32_t
 
 int ButtonValue(const TGadgetRef& gadget) {
   return gadget && (gadget->State() & STATE_ON) ? 1 : 0;
+}
+
+void CapTextField(const TGadgetRef& field, size_t limit) {
+  if (!field) return;
+  const TString text = field->GetText();
+  if (text.size() <= limit) return;
+  const int caret = field->GetCursorPos(TXU_CHARS);
+  const TString kept = LeftUtf8Text(text, limit);
+  field->SetText(kept);
+  // SetText selects the whole text: the next key would replace all of it.
+  field->SetSelection(std::clamp(caret, 0, static_cast<int>(kept.size())), 0, TXU_CHARS);
 }
 
 void AppendItem(const TGadgetRef& gadget, const TString& text, int flags, int icon,

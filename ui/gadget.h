@@ -164,6 +164,10 @@ class TGadget : public TObject {
   virtual void SetEnabled(int flag);
   virtual void SetSelected(int state);
   virtual void SetMinimumSize(int w, int h);
+  // Window: 1 marks it as wanting the user's attention (the desktop's
+  // urgency hint and demands-attention state, so a task bar can flash it)
+  // until it gets the keyboard focus or SetAttention(0) clears the mark.
+  virtual void SetAttention(int flag);
   virtual void SetSensitivity(int flags) { sensitivity = flags; }
   virtual int GetSensitivity() const { return sensitivity; }
 
@@ -199,6 +203,10 @@ class TGadget : public TObject {
 
 // 1 when the button is on (State() has STATE_ON), else 0.
 int ButtonValue(const TGadgetRef& gadget);
+// Cuts a text field's text to at most `limit` characters (LeftUtf8Text: no
+// character cut in half) when it holds more. The insertion point stays where
+// it was, or at the new end, with nothing selected, so typing goes on.
+void CapTextField(const TGadgetRef& field, size_t limit);
 // InsertItem at the end.
 void AppendItem(const TGadgetRef& gadget, const TString& text, int flags = 0, int icon = -1,
                 const TString& tip = TString(), TObjectRef extra = nullptr);

@@ -228,6 +228,15 @@ std::vector<int> TypedCharacters(const std::string& text, int key) {
   return chars;
 }
 
+std::vector<int> ReadingOrder(const std::vector<TRect>& rects) {
+  std::vector<int> order(rects.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::stable_sort(order.begin(), order.end(), [&rects](int a, int b) {
+    return rects[a].y != rects[b].y ? rects[a].y < rects[b].y : rects[a].x < rects[b].x;
+  });
+  return order;
+}
+
 int TStyleTable::FindOrAdd(const TStyleKey& key) {
   for (size_t i = 0; i < entries_.size(); ++i)
     if (entries_[i] == key) return static_cast<int>(i);

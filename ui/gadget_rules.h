@@ -90,6 +90,11 @@ int ProgramModifiers(int toolkitState);
 // of the toolkit's text, or a tab for a Tab key that types nothing.
 std::vector<int> TypedCharacters(const std::string& text, int toolkitKey);
 
+// The order in which Tab moves the keyboard focus among a window's gadgets:
+// indices of `rects` (given in creation order) in reading order, top to
+// bottom and, at the same height, left to right; ties keep creation order.
+std::vector<int> ReadingOrder(const std::vector<TRect>& rects);
+
 // The text area's style table: at most 128 entries, found or added by value.
 // Entry i is the style letter 'A' + i.
 struct TStyleKey {

@@ -33,6 +33,9 @@ TEST(Input, TrimmedAndCutTo256) {
   EXPECT_EQ(PrepareInput(u" \t "), u"");
   TString longLine(300, u'x');
   EXPECT_EQ(PrepareInput(u"   " + longLine).size(), 256u);
+  // Regression: the cut kept the first byte of a character of two.
+  const TString cafe = FromBytes(u8"café");
+  EXPECT_EQ(PrepareInput(TString(252, u'x') + cafe), TString(252, u'x') + u"caf");
 }
 
 TEST(Chat, TheHostIsMarkedWithAnAsterisk) {

@@ -21,6 +21,12 @@ TObjectSnapshot Obj(const char16_t* kind, const char16_t* name, const char16_t* 
   return s;
 }
 
+// The snapshot as seen from connection at network address `origin`.
+TObjectSnapshot From(const char16_t* origin, TObjectSnapshot s) {
+  s.origin = origin;
+  return s;
+}
+
 TPlayer Self(const char16_t* role, const char16_t* address) {
   TPlayer me;
   me.rank = role, me.name = u"Me", me.ip = address, me.age = 10;
@@ -75,8 +81,17 @@ TEST(Census, EventsComeOutInObjectOrder) {
        Self(u"", u"1"), {Obj(u"GUEST", u"A", u"1"), Obj(u"GUEST", u"Me", u"1", 0, 11)}},
       {"the host shares with nobody", "", kHost, {Obj(u"GUEST", u"Bo", u"1")}},
       {"every ban entry kicks, whatever the kind", "KICK@0 KICK@0 KICK@1 KICK@1 KICK@2",
-       kHost, {Obj(u"GUEST", u"Bo", u"6"), Obj(u"X", u"", u"6"), Obj(u"GUEST", u"Cy", u"7")},
+       kHost, {From(u"6", Obj(u"GUEST", u"Bo", u"1")), From(u"6", Obj(u"X", u"", u"")),
+               From(u"7", Obj(u"GUEST", u"Cy", u"6"))},
        {u"6", u"7", u"6"}},
+      // Regression: bans matched the address a guest reports about itself.
+      {"a reported address is no ban", "", kHost, {From(u"9", Obj(u"GUEST", u"Bo", u"6"))}, {u"6"}},
+      // Regression: a guest rejoining after a crash left the room (or took a
+      // new name) because of its own old participant, closing.
+      {"a participant that has gone shares nothing", "LEFT Me@1",
+       kGuest, {kMe, Obj(u"GUEST", u"Me", u"1", CLOSED, 99)}},
+      // Regression: a guest's participant claiming "HOST" locked the host.
+      {"the host loses no host", "LEFT Ho@0", kHost, {Obj(u"HOST", u"Ho", u"3", CLOSED)}},
       {"the subject in its place", "SUBJECT@0 JOINED Bo@1",
        kGuest, {Obj(u"SUBJECT", u"", u""), Obj(u"GUEST", u"Bo", u"2", CREATED)}},
   };

@@ -1,7 +1,10 @@
 // The room's cue sounds end to end: a real room window on an X display, the
 // real mixer writing through ALSA's file plugin into a file, and the tick and
-// the attention sound found sample for sample in what was written.
+// the attention sound found sample for sample in what was written; with the
+// attention sound, the window's mark for the task bar.
 #include <gtest/gtest.h>
+
+#include <FL/x.H>
 
 #include <fstream>
 #include <iterator>
@@ -112,6 +115,14 @@ class RoomCues : public testing::Test {
     return ReadWords(g_alsaFile);
   }
 
+  // The room window's X window, once it is on the screen; 0 if it is not.
+  Window ShownRoom() {
+    Fl_Window* shown = FindShownWindow("ColloquorRC2b: Tester");
+    if (!shown) return 0;
+    XSync(fl_display, False);
+    return client.WaitViewable(fl_xid(shown), [] { Fl::check(); }) ? fl_xid(shown) : 0;
+  }
+
   int port = 0;
   std::unique_ptr<TRoomWindow> window;
   TXClient client;
@@ -158,6 +169,9 @@ TEST_F(RoomCues, ActivityRingsTheBellOnlyWhileAnotherApplicationIsInFront) {
     pump.Step();
   };
 
+  Window room = ShownRoom();
+  ASSERT_NE(room, 0u);
+  client.WatchStateRequests();
   client.OpenOwnWindowWithFocus();
   ASSERT_TRUE(WaitUntil([] { return ActiveGadget() == nullptr; }, 5000));
   std::vector<int16_t> heard = Listen([&] {
@@ -167,5 +181,17 @@ TEST_F(RoomCues, ActivityRingsTheBellOnlyWhileAnotherApplicationIsInFront) {
               [&] { window->Room().Tick(2, 0); });
   });
   EXPECT_TRUE(Played(heard, SoundWords(Program().dingSound)));
+  // Regression: the bell rang but nothing marked the window for the task bar,
+  // and the desktop could not tell it was colloquor's (class "FLTK", no icon).
+  std::string resName, resClass;
+  EXPECT_TRUE(client.ClassHint(room, resName, resClass));
+  EXPECT_EQ(resName + " " + resClass, "colloquor Colloquor");  // StartupWMClass in the entry
+  EXPECT_EQ(client.FirstIconSize(room), 16);
+  auto demands = [&] { return client.StateRequested(room, "_NET_WM_STATE_DEMANDS_ATTENTION"); };
+  EXPECT_TRUE(WaitUntil([&] { return demands() == 1 && client.Urgent(room); }, 5000));
+  client.Focus(room);
+  EXPECT_TRUE(WaitUntil([&] { return demands() == 0 && !client.Urgent(room); }, 5000,
+                        [] { TEventQueue::Poll(); }));
   CloseReplicationHost(guest);
 }
+

@@ -6,6 +6,8 @@ the lobby sees each at its own address, as on separate machines. Every wait
 is bounded; nothing here sleeps for luck.
 """
 
+import ctypes
+import ctypes.util
 import fcntl
 import os
 import re
@@ -143,6 +145,7 @@ class Network:
 
 class Display:
     def __init__(self, width=1024, height=768):
+        self.bound = set()  # characters on keys of their own (bind_keys)
         self.number = self._free_number()
         self.name = ":%d" % self.number
         self.process = subprocess.Popen(
@@ -166,6 +169,35 @@ class Display:
 
     def xdotool(self, *args, check=True):
         return run("xdotool", *args, check=check, env=self.env())
+
+    def bind_keys(self, text):
+        """Puts every character of `text` beyond ASCII on a spare key of its
+        own for the display's lifetime. Left to itself, xdotool lends one key
+        to such characters in turn and takes it back when it ends, which can
+        be before the program has read the last key: that character is lost."""
+        wanted = sorted({c for c in text if ord(c) > 0x7f} - self.bound)
+        if not wanted:
+            return
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
+        x11.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int,
+                                            ctypes.POINTER(ctypes.c_int)]
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.name.encode()))
+        low, high, per_key = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+        x11.XDisplayKeycodes(display, ctypes.byref(low), ctypes.byref(high))
+        count = high.value - low.value + 1
+        symbols = x11.XGetKeyboardMapping(display, low.value, count, ctypes.byref(per_key))
+        spare = [low.value + k for k in range(count)
+                 if not any(symbols[k * per_key.value + j] for j in range(per_key.value))]
+        x11.XFree(symbols)
+        for character, key in zip(wanted, reversed(spare)):
+            code = ord(character)
+            symbol = code if code < 0x100 else 0x1000000 | code  # Unicode keysym
+            x11.XChangeKeyboardMapping(display, key, 2, (ctypes.c_ulong * 2)(symbol, symbol), 1)
+            self.bound.add(character)
+        x11.XSync(display, 0)
+        x11.XCloseDisplay(display)
 
     def screenshot(self, path):
         if shutil.which("import"):  # ImageMagick, when installed
@@ -211,13 +243,13 @@ ROOM = {
     "change": (715, 22), "extend": (555, 22),
 }
 BROWSER = {"first_row": (120, 20), "join": (315, 22), "refresh": (315, 52),
-           "create": (315, 82), "cancel": (315, 372)}
+           "create": (315, 82), "address": (315, 112), "cancel": (315, 372)}
 
 
 class Instance:
     """One colloquor process in its own namespace."""
 
-    def __init__(self, binary, display, ns, address, lobby_address, workdir, name):
+    def __init__(self, binary, display, ns, address, lobby_address, workdir, name, env=None):
         self.display = display
         self.ns = ns
         self.address = address
@@ -225,9 +257,12 @@ class Instance:
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=workdir)
         self.saves = 0
         self.entered = None  # when the room window came up
-        env = display.env()
+        env = dict(display.env(), **(env or {}))
         env["HOME"] = self.dir
         env["COLLOQUOR_LOBBY"] = "%s:%d" % (lobby_address, LOBBY_PORT)
+        # The machine's own system bus (and avahi-daemon) is not the
+        # namespace's: without one of its own an instance has none.
+        env.setdefault("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/colloquor-e2e-bus")
         self.output = open(os.path.join(self.dir, "output.txt"), "w")
         self.process = subprocess.Popen(
             ["ip", "netns", "exec", ns, binary], cwd=self.dir, env=env,
@@ -260,6 +295,7 @@ class Instance:
         x_("click", "--repeat", "2" if double else "1", "--delay", "80", "1")
 
     def type(self, wid, text):
+        self.display.bind_keys(text)
         self.display.xdotool("windowraise", wid)
         self.display.xdotool("windowfocus", "--sync", wid, check=False)
         self.display.xdotool("type", "--delay", "15", text)
@@ -308,6 +344,13 @@ class Instance:
         """Arrivals are announced only after a room's first 5 ticks: lets this
         instance's room clock pass them (the rule needs the time to pass)."""
         time.sleep(max(0.0, 6.5 - (time.monotonic() - self.entered)))
+
+    def join_address(self, address):
+        """Joins the host at `address` through "Join by Address..."."""
+        browser = self.log_in()
+        self.click(browser, *BROWSER["address"])
+        self.answer_prompt("^Join by Address$", address)
+        return self.room_window()
 
     def choose_first_room(self, browser):
         """Joins the browser's first room. The list fills once the lobby has
@@ -395,20 +438,37 @@ class Instance:
 
 
 class Harness:
-    def __init__(self, build_dir):
+    """With lobby=False no lobby runs: the instances' lobby address leads
+    nowhere. Daemons added to `daemons` (objects with close()) are closed
+    after the instances, before the network goes."""
+
+    def __init__(self, build_dir, lobby=True):
         require_root_facilities()
         self.binary = os.path.join(build_dir, "app", "colloquor")
         self.lobby_binary = os.path.join(build_dir, "server", "colloquor-lobby")
         self.workdir = tempfile.mkdtemp(prefix="colloquor-e2e-")
         self.network = Network()
         self.display = Display()
-        self.lobby = Lobby(self.lobby_binary, self.network.lobby_address, LOBBY_PORT, self.workdir)
+        self.lobby = None
+        if lobby:
+            self.lobby = Lobby(self.lobby_binary, self.network.lobby_address, LOBBY_PORT,
+                               self.workdir)
         self.instances = []
+        self.daemons = []
 
-    def start(self, name):
-        ns, address = self.network.add(len(self.instances) + 1)
+    def start(self, name, gateway=None, prepare=None):
+        """An instance in a namespace of its own on the bridge (behind
+        `gateway` when given); `prepare(ns, link)` runs once the namespace is
+        there and returns variables for the instance's environment."""
+        index = len(self.instances) + 1
+        ns, address = self.network.add(index, gateway=gateway)
+        env = prepare(ns, self.network.link(index)) if prepare else None
+        return self.start_in(ns, address, name, env)
+
+    def start_in(self, ns, address, name, env=None):
+        """An instance in the existing namespace `ns`, whose address is `address`."""
         instance = Instance(self.binary, self.display, ns, address, self.network.lobby_address,
-                            self.workdir, name)
+                            self.workdir, name, env)
         self.instances.append(instance)
         return instance
 
@@ -417,7 +477,10 @@ class Harness:
             self.display.screenshot(os.path.join(self.workdir, "final.png"))
         for instance in self.instances:
             instance.close()
-        self.lobby.close()
+        for daemon in reversed(self.daemons):
+            daemon.close()
+        if self.lobby:
+            self.lobby.close()
         self.display.close()
         self.network.close()
         if os.environ.get("COLLOQUOR_E2E_KEEP"):

@@ -56,31 +56,17 @@ def percentile(samples, p):
     return ordered[int(rank) - 1]
 
 
-class Bot:
-    """One colloquor-bot process and what its output has said so far."""
+class Tool:
+    """A test tool's process in a namespace, its output read line by line."""
 
-    def __init__(self, binary, ns, workdir, name, address, side, lines, start_after, phase,
-                 exit_after, sync_every_ms):
+    def __init__(self, command, ns, workdir, name):
         self.name = name
         self.path = os.path.join(workdir, name + ".out")
         self.output = open(self.path, "w")
-        self.process = subprocess.Popen(
-            ["ip", "netns", "exec", ns, binary, "--host", "127.0.0.1", "--name", name,
-             "--address", address, "--side", side, "--lines", str(lines),
-             "--start-after-peers", str(start_after), "--first-after-ms", str(phase),
-             "--exit-after", str(exit_after), "--sync-every-ms", str(sync_every_ms)],
-            stdout=self.output, stderr=subprocess.STDOUT)
+        self.process = subprocess.Popen(["ip", "netns", "exec", ns] + command,
+                                        stdout=self.output, stderr=subprocess.STDOUT)
         self._reader = open(self.path)
         self._partial = ""
-        self.ready = self.started = self.done = None
-        self.sent = []            # (seq, ms) in sending order
-        self.received = {}        # sender -> [seq, ...] in arrival order
-        self.latencies = []       # ms, every bot line received
-        self.first_recv = self.last_recv = None
-        self.left = {}            # name -> ms of a close with the role set
-        self.gone = {}            # name -> ms of a silent close
-        self.troubles = []        # KICK, HOSTLOST, ERROR, FAILED lines
-        self.summary = None
 
     def read(self):
         chunk = self._reader.read()
@@ -93,30 +79,8 @@ class Bot:
             self._take(line.split(" "))
         return self
 
-    def _take(self, f):
-        kind = f[0]
-        if kind == "RECV":
-            self.received.setdefault(f[2], []).append(int(f[3]))
-            self.latencies.append(int(f[4]))
-            ms = int(f[1])
-            self.first_recv = ms if self.first_recv is None else self.first_recv
-            self.last_recv = ms
-        elif kind == "SENT":
-            self.sent.append((int(f[2]), int(f[1])))
-        elif kind == "READY":
-            self.ready = int(f[1])
-        elif kind == "START":
-            self.started = int(f[1])
-        elif kind == "DONE":
-            self.done = int(f[1])
-        elif kind == "LEFT":
-            self.left[f[2]] = int(f[1])
-        elif kind == "GONE":
-            self.gone[f[2]] = int(f[1])
-        elif kind in ("KICK", "HOSTLOST", "ERROR", "FAILED"):
-            self.troubles.append(" ".join(f))
-        elif kind == "SUMMARY":
-            self.summary = dict(kv.split("=", 1) for kv in f[2:] if "=" in kv)
+    def _take(self, fields):
+        pass
 
     def running(self):
         return self.process.poll() is None
@@ -145,6 +109,102 @@ class Bot:
         self._reader.close()
 
 
+class Bot(Tool):
+    """One colloquor-bot process and what its output has said so far."""
+
+    def __init__(self, binary, ns, workdir, name, address, side, lines, start_after, phase,
+                 exit_after, sync_every_ms, bind):
+        super().__init__(
+            [binary, "--host", "127.0.0.1", "--bind", bind, "--name", name,
+             "--address", address, "--side", side, "--lines", str(lines),
+             "--start-after-peers", str(start_after), "--first-after-ms", str(phase),
+             "--exit-after", str(exit_after), "--sync-every-ms", str(sync_every_ms)],
+            ns, workdir, name)
+        self.ready = self.started = self.done = None
+        self.sent = []            # (seq, ms) in sending order
+        self.received = {}        # sender -> [seq, ...] in arrival order
+        self.latencies = []       # ms, every bot line received
+        self.first_recv = self.last_recv = None
+        self.left = {}            # name -> ms of a close with the role set
+        self.gone = {}            # name -> ms of a silent close
+        self.troubles = []        # KICK, HOSTLOST, ERROR, FAILED lines
+        self.messages = []        # (ms, style, escaped text) of other "MSG" lines
+        self.joined = {}          # name -> ms of its arrival
+        self.subjects = []        # "red|blue" of every subject object that arrived
+        self.summary = None
+
+    def _take(self, f):
+        kind = f[0]
+        if kind == "RECV":
+            self.received.setdefault(f[2], []).append(int(f[3]))
+            self.latencies.append(int(f[4]))
+            ms = int(f[1])
+            self.first_recv = ms if self.first_recv is None else self.first_recv
+            self.last_recv = ms
+        elif kind == "SENT":
+            self.sent.append((int(f[2]), int(f[1])))
+        elif kind == "READY":
+            self.ready = int(f[1])
+        elif kind == "START":
+            self.started = int(f[1])
+        elif kind == "DONE":
+            self.done = int(f[1])
+        elif kind == "LEFT":
+            self.left[f[2]] = int(f[1])
+        elif kind == "GONE":
+            self.gone[f[2]] = int(f[1])
+        elif kind == "MSG":
+            self.messages.append((int(f[1]), int(f[2]), " ".join(f[3:])))
+        elif kind == "JOIN":
+            self.joined[f[2]] = int(f[1])
+        elif kind == "SUBJECT":
+            self.subjects.append(" ".join(f[2:]))
+        elif kind in ("KICK", "HOSTLOST", "ERROR", "FAILED"):
+            self.troubles.append(" ".join(f))
+        elif kind == "SUMMARY":
+            self.summary = dict(kv.split("=", 1) for kv in f[2:] if "=" in kv)
+
+    def said(self, part):
+        """The other "MSG" lines that arrived containing `part`."""
+        return [m for m in self.read().messages if part in m[2]]
+
+
+class Hostile(Tool):
+    """One colloquor-hostile process: an attack, and what it saw."""
+
+    def __init__(self, binary, ns, workdir, name, attack, bind, options):
+        command = [binary, "--attack", attack, "--host", "127.0.0.1", "--bind", bind,
+                   "--name", name]
+        for key, value in options.items():
+            command += ["--" + key.replace("_", "-"), str(value)]
+        super().__init__(command, ns, workdir, "%s-%s" % (name, attack))
+        self.ready = self.done = self.hostlost = self.kicked = None
+        self.figures = {}
+        self.messages = []
+        self.sent = 0
+
+    def _take(self, f):
+        kind = f[0]
+        if kind == "READY":
+            self.ready = int(f[1])
+        elif kind == "DONE":
+            self.done = int(f[1])
+        elif kind == "KICK":
+            self.kicked = int(f[1])
+        elif kind == "HOSTLOST":
+            self.hostlost = int(f[1])
+        elif kind == "FIGURE":
+            self.figures[f[1]] = int(f[2])
+        elif kind == "MSG":
+            self.messages.append(" ".join(f[3:]))
+        elif kind == "SENT":
+            self.sent = int(f[2])
+
+    def wait(self, what, condition, timeout=60):
+        return wait_for(lambda: condition(self.read()), timeout, "%s: %s" % (self.name, what),
+                        interval=0.1)
+
+
 class HostedRoom(unittest.TestCase):
     """A real host under Xvfb, and bots in its namespace."""
 
@@ -152,7 +212,9 @@ class HostedRoom(unittest.TestCase):
         self.h = Harness(BUILD_DIR)
         self.addCleanup(self.h.close)
         self.bot_binary = os.path.join(BUILD_DIR, "tests", "tools", "colloquor-bot")
+        self.hostile_binary = os.path.join(BUILD_DIR, "tests", "tools", "colloquor-hostile")
         self.bots = []
+        self.loopbacks = 0
         self.addCleanup(self._close_bots)
         self.host = self.h.start("Hostess")
         self.ns = self.h.network.namespaces[-1]
@@ -164,6 +226,20 @@ class HostedRoom(unittest.TestCase):
         for bot in self.bots:
             bot.close()
 
+    def next_loopback(self):
+        """A source address of its own for each tool's connections: a room
+        takes only a few connections from one address, as from one machine."""
+        self.loopbacks += 1
+        return "127.0.%d.%d" % (self.loopbacks // 250, 10 + self.loopbacks % 250)
+
+    def start_hostile(self, attack, name="Mallory", **options):
+        bind = self.next_loopback()
+        options.setdefault("address", "198.18." + bind.split(".", 2)[2])  # one of its own
+        hostile = Hostile(self.hostile_binary, self.ns, self.h.workdir, name, attack, bind,
+                          options)
+        self.bots.append(hostile)
+        return hostile
+
     def start_bot(self, name, address, side, lines, start_after, phase=0, sync_every_ms=0):
         """`address`: the text the bot publishes as its address, as if each
         came from a machine of its own (the program removes guests sharing
@@ -174,7 +250,8 @@ class HostedRoom(unittest.TestCase):
         `sync_every_ms`: 0 serves the host as traffic arrives; 1000 only
         once a second, as the program once did."""
         bot = Bot(self.bot_binary, self.ns, self.h.workdir, name, address, side, lines,
-                  start_after, phase, exit_after=SECONDS + 600, sync_every_ms=sync_every_ms)
+                  start_after, phase, exit_after=SECONDS + 600, sync_every_ms=sync_every_ms,
+                  bind=self.next_loopback())
         self.bots.append(bot)
         return bot
 

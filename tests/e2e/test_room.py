@@ -153,6 +153,39 @@ class Room(unittest.TestCase):
         self.shot("guest-after-host-left")
 
 
+    def test_every_language_crosses_whole_and_is_saved_as_utf8(self):
+        """Lines in Latin-1, Cyrillic, CJK and emoji cross between two real
+        programs as the toolkit's UTF-8; the chat line's cap keeps whole
+        characters; each saved log reads back as that UTF-8."""
+        # Regression: the cap counted bytes and could keep half a character.
+        h = self.h
+        alice = h.start("Alice")
+        alice.host()
+        alice.past_five_ticks()
+        bob = h.start("Bob")
+        bob.join()
+        alice.wait_log(lambda t: "** Bob has joined" in t, what="Bob has joined")
+        bob.press("red")
+        alice.press("blue")
+        lines = ["naïve café", "Привет, мир", "討論を始めよう", "ok 🙂👍"]
+        for line in lines:
+            bob.say(line)
+        # 248 + 2 + 2 + 3 bytes fit the cap of 256, the emoji's 4 would not
+        # and is left out whole; typing goes on at the end, up to the cap.
+        alice.say("x" * 248 + "éж討🙂!?")
+        sent = ["Bob: " + line for line in lines] + ["Alice*: " + "x" * 248 + "éж討!"]
+        wanted = [("\n" + line + "\n").encode("utf-8") for line in sent]
+        for instance in (alice, bob):
+            text = instance.wait_log(lambda t: all(w in t.encode("latin-1") for w in wanted),
+                                     what="every line, whole")
+            saved = text.encode("latin-1")
+            saved.decode("utf-8")  # strict: a half character fails here
+            self.assertFalse(saved.startswith((b"\xef\xbb\xbf", b"\xff\xfe")))
+        for instance in (bob, alice):
+            h.display.xdotool("windowraise", instance.room_window())
+            self.shot("every-language-" + instance.name.lower())
+
+
     def test_network_faults_drop_only_the_guest_concerned(self):
         """A guest whose interface goes down, and a guest the host has no route
         to any more: each keeps its window and shows the host-lost text, the

@@ -56,3 +56,29 @@ TEST(LobbyClient, AnnounceListRefreshAndWithdrawARoomAtARealLobby) {
   EXPECT_NE(log.find("\"GET /gnet/gnet.php?opt=rem&game=ColloquorRC2b HTTP/1.0\" 200 3"),
             std::string::npos);
 }
+
+TEST(LobbyClient, TellsALobbyThatRefusedFromOneThatCouldNotBeReached) {
+  lobby->Get("opt=rem&game=ColloquorRC2b", "127.0.0.2");
+  EXPECT_EQ(LobbyAnnounce(u"ColloquorRC2b", u"told_apart"), LOBBY_OK);
+  EXPECT_EQ(LobbyAnnounce(u"ColloquorRC2b", TString(65, u'x')), LOBBY_REFUSED);
+  TLobbyListing listing = LobbyListing(u"ColloquorRC2b");
+  EXPECT_TRUE(listing.answered);
+  EXPECT_EQ(Names(listing.rooms), std::vector<TString>{u"told_apart"});
+  EXPECT_EQ(LobbyRemove(u"ColloquorRC2b"), 1);
+  EXPECT_TRUE(LobbyListing(u"ColloquorRC2b").answered);  // empty, but answered
+
+  // A lobby that accepts the connection and says nothing is as unreachable
+  // as one that refuses it.
+  TLobbyLimits saved = LobbyLimits();
+  LobbyLimits().stepMs = 300;
+  LobbyLimits().answerMs = 600;
+  lobby->Freeze();
+  TLobbyAnswer silent = LobbyAnnounce(u"ColloquorRC2b", u"unheard");
+  TLobbyListing unheard = LobbyListing(u"ColloquorRC2b");
+  lobby->Thaw();
+  LobbyLimits() = saved;
+  EXPECT_EQ(silent, LOBBY_UNREACHABLE);
+  EXPECT_FALSE(unheard.answered);
+  EXPECT_EQ(LobbyLocation(), FromBytes(lobby->Address()));
+  LobbyRemove(u"ColloquorRC2b");  // the frozen lobby may still take the announcement
+}

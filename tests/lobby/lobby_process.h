@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -57,8 +58,13 @@ class TLobbyProcess {
 
   int Port() const { return _port; }
   // Holds the lobby still (the system still accepts connections for it, and
-  // nothing is answered) until Thaw.
-  void Freeze() const { kill(_pid, SIGSTOP); }
+  // nothing is answered) until Thaw. Returns once every thread of it has
+  // stopped: the signal alone takes effect later, and a request sent
+  // meanwhile could still be answered.
+  void Freeze() const {
+    kill(_pid, SIGSTOP);
+    WaitUntil([this] { return Stopped(); }, 5000);
+  }
   void Thaw() const { kill(_pid, SIGCONT); }
   std::string Address() const { return "127.0.0.1:" + std::to_string(_port); }
   std::string Log() const {
@@ -97,6 +103,25 @@ class TLobbyProcess {
     if (at == std::string::npos || log.find('\n', at) == std::string::npos) return false;
     _port = std::atoi(log.c_str() + at + prefix.size());
     return _port > 0;
+  }
+
+  // Every thread of the lobby is stopped ('T' in its /proc stat line).
+  bool Stopped() const {
+    const std::string tasks = "/proc/" + std::to_string(_pid) + "/task";
+    DIR* folder = opendir(tasks.c_str());
+    if (!folder) return false;
+    bool stopped = true;
+    while (dirent* entry = readdir(folder)) {
+      if (entry->d_name[0] == '.') continue;
+      std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+      std::string line;
+      std::getline(stat, line);
+      size_t close = line.rfind(')');
+      if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'T')
+        stopped = false;
+    }
+    closedir(folder);
+    return stopped;
   }
 
   pid_t _pid = 0;

@@ -114,6 +114,24 @@ TEST(Connection, AListenerAcceptsAtMost32Guests) {
   EXPECT_EQ(ConnectPumped(NewReplicationHost(), listener, port, 300), 0);
 }
 
+TEST(Connection, OneAddressHoldsItsShareAndOthersStillGetIn) {
+  auto listener = NewReplicationHost();
+  int port = ListenOnFreePort(listener);
+  LimitConnectionsPerAddress(listener, 2);
+  std::vector<TGNetHostRef> guests;
+  for (int i = 0; i < 2; ++i) {
+    guests.push_back(NewReplicationHost());
+    ASSERT_EQ(ConnectPumped(guests.back(), listener, port), 1) << i;
+  }
+  EXPECT_EQ(ConnectPumped(NewReplicationHost(), listener, port, 300), 0);
+  auto other = NewReplicationHost();
+  ASSERT_EQ(ConnectPumped(other, listener, port, 5000, 0x7f000002), 1);
+  SetSlotInt(NewReplicatedObject(other), 0, 1);
+  TPump pump({listener, other});
+  ASSERT_TRUE(pump.Until([&] { return listener->Objects().size() == 1; }));
+  EXPECT_EQ(ObjectAddress(listener->Objects()[0]), u"127.0.0.2");
+}
+
 TEST(Connection, TheLargestMessageTravels) {
   auto listener = NewReplicationHost();
   int port = ListenOnFreePort(listener);

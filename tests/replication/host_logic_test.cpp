@@ -2,6 +2,9 @@
 // transport: recording links under its peers, scripted network events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "core/error.h"
 #include "replication/replication.h"
 #include "tests/replication/memory_transport.h"
@@ -270,6 +273,103 @@ TEST_F(HostLogic, CreationAndUpdateInOneSyncShowModifiedInBothLists) {
   SyncReplication(host);
   EXPECT_EQ(ObjectState(replica), OBJ_SYNCED);
   EXPECT_TRUE(ReplicatedObjects(host, OBJ_CREATED).empty());
+}
+
+namespace {
+
+// Packed slot 0 holding `text` (ASCII).
+Bytes Slot0(const std::string& text) {
+  Bytes data(3 + text.size());
+  data[0] = 0x60;
+  data[2] = static_cast<uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), data.begin() + 3);
+  return data;
+}
+
+// Rules by slot 0: "no" is forbidden, "slow" too fast, "alter" becomes
+// "altered"; records what it was asked and told.
+struct TTableGuard : TGNetGuard {
+  std::vector<std::string> judged, connections;
+  void PeerConnected(int32_t peer, const TNetAddress& address) override {
+    connections.push_back("+" + std::to_string(peer) + "@" + ToBytes(AddressText(address.ip)));
+  }
+  void PeerDisconnected(int32_t peer) override { connections.push_back("-" + std::to_string(peer)); }
+  TGuardRuling Judge(TGNetArrival& a) override {
+    static const char* const kinds[] = {"create", "update", "close", "message"};
+    judged.push_back(std::string(kinds[static_cast<int>(a.kind)]) + " " + std::to_string(a.peer) +
+                     " " + std::to_string(a.id) + " " + ToBytes(a.slots[0]._string));
+    if (a.slots[0]._string == u"no") return TGuardRuling::Refused(TDropReason::Forbidden);
+    if (a.slots[0]._string == u"slow") return TGuardRuling::Refused(TDropReason::TooFast);
+    if (a.slots[0]._string != u"alter") return TGuardRuling::Accepted();
+    a.slots[0].SetString(u"altered");
+    return TGuardRuling::Altered();
+  }
+};
+
+}  // namespace
+
+TEST_F(HostLogic, AGuardRulesOnEachArrivalBeforeItIsAppliedOrRelayed) {
+  auto guard = std::make_shared<TTableGuard>();
+  GuardReplication(host, guard);
+  auto mine = NewReplicatedObject(host);          // id 1
+  Feed(a, OBJ_CREATED, 7, Slot0("no"));           // no replica, nothing relayed
+  Feed(a, OBJ_CREATED, 8, Slot0("alter"));        // id 2, altered everywhere
+  auto replica = host->ObjectWithId(2);
+  ASSERT_NE(replica, nullptr);
+  Feed(a, OBJ_MODIFIED, 8, Slot0("no"));
+  Feed(b, OBJ_MESSAGE, 2, Slot0("slow"));         // not forwarded to a
+  Feed(b, OBJ_MESSAGE, 1, Slot0("yes"));          // ours, with its sender
+  Feed(a, OBJ_CLOSED, 8);
+  EXPECT_EQ(GetSlotString(replica, 0), u"altered");
+  EXPECT_EQ(ObjectState(replica), OBJ_CLOSED);
+  EXPECT_EQ(b.Sent(), (std::vector<Bytes>{Sent(1, 2, Slot0("altered")), Sent(3, 2)}));
+  EXPECT_TRUE(a.Sent().empty());
+  ASSERT_EQ(ReceivedMessages(host).size(), 1u);
+  EXPECT_EQ(MessageSender(ReceivedMessages(host)[0]), b.peer->Id());
+  EXPECT_EQ(ObjectConnection(replica), a.peer->Id());
+  EXPECT_EQ(ObjectConnection(mine), 0);
+  EXPECT_EQ(Dropped(TDropReason::Forbidden), 2);
+  EXPECT_EQ(Dropped(TDropReason::TooFast), 1);
+  const std::string ida = std::to_string(a.peer->Id()), idb = std::to_string(b.peer->Id());
+  EXPECT_EQ(guard->judged, (std::vector<std::string>{
+                               "create " + ida + " 2 no", "create " + ida + " 2 alter",
+                               "update " + ida + " 2 no", "message " + idb + " 2 slow",
+                               "message " + idb + " 1 yes", "close " + ida + " 2 "}));
+}
+
+TEST_F(HostLogic, AnEndedConnectionsObjectsCloseEverywhereAndItsSlotIsFreeAtOnce) {
+  auto guard = std::make_shared<TTableGuard>();
+  GuardReplication(host, guard);
+  auto c = AddRecordedPeer(*host, 0x0a000005);
+  Feed(c, OBJ_CREATED, 4, Slot0("x"));  // id 1
+  EXPECT_EQ(ObjectAddress(host->ObjectWithId(1)), u"10.0.0.5");
+  a.record->sent.clear();
+  int32_t id = c.peer->Id();
+  EXPECT_EQ(EndConnection(host, id), 1);
+  EXPECT_TRUE(c.record->endedNow);
+  EXPECT_EQ(a.Sent(), std::vector<Bytes>{Sent(3, 1)});
+  EXPECT_EQ(ReplicatedObjects(host, OBJ_CLOSED).size(), 1u);
+  EXPECT_EQ(host->Peers().size(), 2u);
+  EXPECT_EQ(EndConnection(host, id), 0);
+  EXPECT_EQ(guard->connections, (std::vector<std::string>{"+" + std::to_string(id) + "@10.0.0.5",
+                                                          "-" + std::to_string(id)}));
+}
+
+TEST(HostEvents, OneSyncHandlesABoundedShareAndSaysMoreIsWaiting) {
+  // Regression: a flood of packets kept one sync going, and the host's window froze.
+  auto host = NewReplicationHost();
+  auto events = std::make_shared<std::deque<TNetEvent>>();
+  ASSERT_TRUE(host->UseEndpoint(std::make_unique<TScriptedEndpoint>(events)));
+  auto a = AddRecordedPeer(*host);
+  constexpr int64_t kFlood = 10000;
+  for (int64_t i = 0; i < kFlood; ++i)
+    events->push_back(ReceivedEvent(a.peer->Connection(), FrameMsg(OBJ_MESSAGE, 99, {})));
+  SyncReplication(host);
+  EXPECT_LT(DropCount(host, TDropReason::AbsentAddressee), kFlood);
+  EXPECT_EQ(ReplicationBacklog(host), 1);
+  for (int64_t syncs = 0; syncs < kFlood && ReplicationBacklog(host); ++syncs) SyncReplication(host);
+  EXPECT_EQ(DropCount(host, TDropReason::AbsentAddressee), kFlood);
+  EXPECT_EQ(ReplicationBacklog(host), 0);
 }
 
 TEST(HostEvents, SyncHandlesTheNetworkEventsInOrder) {

@@ -1,5 +1,7 @@
-// A listening host under a stream of random and damaged packets from a real
-// ENet peer: it drops them whole and keeps relaying for everybody else.
+// A listening host under hostile peers on real ENet: random and damaged
+// packets, dropped whole while it keeps relaying for everybody else; and
+// connection attempts that never complete.
+#include <arpa/inet.h>
 #include <enet/enet.h>
 #include <gtest/gtest.h>
 
@@ -111,4 +113,27 @@ TEST(HostileInput, RandomAndDamagedPacketsAreDroppedAndRelayingGoesOn) {
   ASSERT_TRUE(pump.Until([&] { return raw.Service(), host->Peers().size() == 2 && b->Objects().size() == 1; }));
   EXPECT_EQ(a->Objects().size(), 1u);
   EXPECT_EQ(host->Objects().size(), 1u);
+}
+
+TEST(HostileInput, HalfOpenAttemptsDoNotKeepGuestsOut) {
+  // Regression: attempts that never complete (forged source addresses) held
+  // every slot, so nobody else got in for as long as they came.
+  auto listener = NewReplicationHost();
+  int port = ListenOnFreePort(listener);
+  ENetAddress to{};
+  enet_address_set_host_ip(&to, "127.0.0.1");
+  to.port = static_cast<enet_uint16>(port);
+  // Each from an address of its own, as forged ones are, gone after its first datagram.
+  for (uint32_t i = 0; i < 3 * GNET_MAX_PEERS; ++i) {
+    ENetAddress from{};
+    from.host = htonl(0x7f000100 + i);
+    ENetHost* attempt = enet_host_create(&from, 1, 1, 0, 0);
+    ASSERT_NE(attempt, nullptr);
+    enet_host_connect(attempt, &to, 1, 0);
+    enet_host_flush(attempt);
+    enet_host_destroy(attempt);
+    SyncReplication(listener);
+  }
+  // At once: well before the attempts could have been let go.
+  EXPECT_EQ(ConnectPumped(NewReplicationHost(), listener, port, 2000), 1);
 }

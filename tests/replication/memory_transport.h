@@ -19,12 +19,15 @@ struct TLinkRecord {
   int packetsMade = 0;  // packets this link framed (for itself or others)
   bool connected = true;
   bool disconnectRequested = false;
+  bool endedNow = false;  // DisconnectNow
+  TNetAddress address;
 };
 
 class TRecordingLink : public TPeerLink {
  public:
   explicit TRecordingLink(std::shared_ptr<TLinkRecord> record) : _record(std::move(record)) {}
   TConnectionId Connection() const override { return {_record.get(), 0}; }
+  TNetAddress Address() const override { return _record->address; }
   bool IsConnected() const override { return _record->connected; }
   bool IsSending() const override { return false; }
   std::unique_ptr<TLinkPacket> NewPacket(size_t size) override {
@@ -35,6 +38,7 @@ class TRecordingLink : public TPeerLink {
     _record->sent.emplace_back(packet.Data(), packet.Data() + packet.Size());
   }
   void Disconnect() override { _record->disconnectRequested = true; }
+  void DisconnectNow() override { _record->endedNow = true; }
 
  private:
   std::shared_ptr<TLinkRecord> _record;
@@ -47,8 +51,9 @@ struct TRecordedPeer {
   const std::vector<Bytes>& Sent() const { return record->sent; }
 };
 
-inline TRecordedPeer AddRecordedPeer(TGNetHost& host) {
+inline TRecordedPeer AddRecordedPeer(TGNetHost& host, uint32_t ip = 0) {
   auto record = std::make_shared<TLinkRecord>();
+  record->address.ip = ip;
   return {host.AddPeer(std::make_unique<TRecordingLink>(record)), record};
 }
 

@@ -65,10 +65,11 @@ class TPump {
   std::map<const TGNetHost*, TSyncLog> _logs;
 };
 
-// Connects `guest` to 127.0.0.1:`port` while a thread keeps `listener`
-// syncing; only that thread touches the listener until this returns.
+// Connects `guest` to 127.0.0.1:`port` (from the local address `fromIp`
+// when not 0) while a thread keeps `listener` syncing; only that thread
+// touches the listener until this returns.
 inline int ConnectPumped(const TGNetHostRef& guest, const TGNetHostRef& listener, int port,
-                         int timeoutMs = 5000) {
+                         int timeoutMs = 5000, uint32_t fromIp = 0) {
   std::atomic<bool> done{false};
   std::exception_ptr failure;
   std::thread pump([&] {
@@ -82,7 +83,9 @@ inline int ConnectPumped(const TGNetHostRef& guest, const TGNetHostRef& listener
       failure = std::current_exception();
     }
   });
-  int result = ConnectReplication(guest, u"127.0.0.1", port, timeoutMs);
+  int result = fromIp == 0 ? ConnectReplication(guest, u"127.0.0.1", port, timeoutMs)
+                           : AdoptConnection(guest, OpenConnection(0x7f000001, port, timeoutMs,
+                                                                   nullptr, fromIp));
   done = true;
   pump.join();
   if (failure) std::rethrow_exception(failure);

@@ -38,10 +38,17 @@ TEST(ParseQueryText, RefusesBadEscapesControlCharactersAndInvalidUtf8) {
   }
 }
 
+// An answer with its body as text.
+struct TAnswerText {
+  int status;
+  std::string body;
+};
+
 class LobbyServiceTest : public testing::Test {
  protected:
-  TLobbyAnswer Ask(const std::string& query, const std::string& caller = "10.0.0.1") {
-    return service.Answer(query, caller);
+  TAnswerText Ask(const std::string& query, const std::string& caller = "10.0.0.1") {
+    TLobbyAnswer answer = service.Answer(query, caller);
+    return {answer.status, *answer.body};
   }
   int64_t now = 0;
   TLobbyService service{[this] { return now; }, 100};
@@ -51,7 +58,7 @@ TEST_F(LobbyServiceTest, PingAddRefRemAndList) {
   EXPECT_EQ(Ask("opt=ping", "::ffff:192.0.2.5").body, "192.0.2.5\n");
   EXPECT_EQ(Ask("opt=add&game=ColloquorRC2b&server=guest7s_Room").body, "OK\n");
   EXPECT_EQ(Ask("opt=add&game=Other&server=x", "10.0.0.2").body, "OK\n");
-  TLobbyAnswer list = Ask("opt=list");
+  TAnswerText list = Ask("opt=list");
   EXPECT_EQ(list.status, 200);
   EXPECT_EQ(list.body, "ColloquorRC2b\nguest7s_Room\n10.0.0.1\nOther\nx\n10.0.0.2\n");
   EXPECT_EQ(Ask("opt=rem&game=ColloquorRC2b").body, "OK\n");
@@ -85,7 +92,7 @@ TEST_F(LobbyServiceTest, BadRequestsGet4xxAndChangeNothing) {
         std::string("opt=add&game=g&server=a\x7f"), std::string("opt=PING"),
         std::string("opt=add&game=g&server=%ZZ"), std::string("opt=rem&game=g%00"),
         std::string("opt=ref&game=g&server=caf\xe9")}) {
-    TLobbyAnswer answer = Ask(query, "10.0.0.9");
+    TAnswerText answer = Ask(query, "10.0.0.9");
     EXPECT_GE(answer.status, 400) << query;
     EXPECT_LT(answer.status, 500) << query;
     EXPECT_NE(answer.body.compare(0, 2, "OK"), 0) << query;
@@ -104,11 +111,22 @@ TEST_F(LobbyServiceTest, BadRequestsGet4xxAndChangeNothing) {
 TEST_F(LobbyServiceTest, TooManyRoomsAreRefused) {
   for (int i = 0; i < 32; ++i)
     ASSERT_EQ(Ask("opt=add&game=g" + std::to_string(i) + "&server=r").status, 200);
-  TLobbyAnswer answer = Ask("opt=add&game=g32&server=r");
+  TAnswerText answer = Ask("opt=add&game=g32&server=r");
   EXPECT_EQ(answer.status, 429);
   for (int i = 0; i < 68; ++i)
     ASSERT_EQ(Ask("opt=add&game=g&server=r", "10.1.0." + std::to_string(i)).status, 200);
   EXPECT_EQ(Ask("opt=ref&game=g&server=r", "10.2.0.1").status, 403);
   const std::string list = Ask("opt=list").body;
   EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 300);
+}
+
+// Regression guard: the list body is shared by answers still being sent, so
+// a change of rooms must make a new one rather than rewrite it.
+TEST_F(LobbyServiceTest, AListAnswerKeepsItsBytesWhenTheRoomsChange) {
+  Ask("opt=add&game=g&server=first");
+  const TLobbyAnswer sent = service.Answer("opt=list", "10.0.0.1");
+  EXPECT_EQ(service.Answer("opt=list", "10.0.0.2").body, sent.body);  // unchanged rooms: shared
+  Ask("opt=add&game=g&server=second", "10.0.0.2");
+  EXPECT_EQ(*sent.body, "g\nfirst\n10.0.0.1\n");
+  EXPECT_EQ(Ask("opt=list").body, "g\nfirst\n10.0.0.1\ng\nsecond\n10.0.0.2\n");
 }

@@ -1,5 +1,6 @@
 #include "tests/support/x_client.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -171,4 +172,64 @@ Window TXClient::FindWindowByName(const std::string& name) {
   }
   if (children) XFree(children);
   return found;
+}
+
+std::string TXClient::WindowName(Window window) {
+  char* name = nullptr;
+  std::string text;
+  if (XFetchName(display_, window, &name) && name) text = name;
+  if (name) XFree(name);
+  return text;
+}
+
+bool TXClient::ClassHint(Window window, std::string& resName, std::string& resClass) {
+  XClassHint hint{};
+  if (!XGetClassHint(display_, window, &hint)) return false;
+  resName = hint.res_name ? hint.res_name : "";
+  resClass = hint.res_class ? hint.res_class : "";
+  if (hint.res_name) XFree(hint.res_name);
+  if (hint.res_class) XFree(hint.res_class);
+  return true;
+}
+
+int TXClient::FirstIconSize(Window window) {
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display_, window, XInternAtom(display_, "_NET_WM_ICON", False), 0, 2, False,
+                     XA_CARDINAL, &type, &format, &count, &after, &data);
+  // Format 32 arrives as longs: width, height, then the pixels.
+  const long* words = reinterpret_cast<const long*>(data);
+  const int size = count == 2 && words[0] == words[1] ? static_cast<int>(words[0]) : 0;
+  if (data) XFree(data);
+  return size;
+}
+
+bool TXClient::Urgent(Window window) {
+  XWMHints* hints = XGetWMHints(display_, window);
+  const bool urgent = hints && (hints->flags & XUrgencyHint);
+  if (hints) XFree(hints);
+  return urgent;
+}
+
+void TXClient::WatchStateRequests() {
+  XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
+  XSync(display_, False);
+}
+
+int TXClient::StateRequested(Window window, const char* state) {
+  const Atom request = XInternAtom(display_, "_NET_WM_STATE", False);
+  const Atom wanted = XInternAtom(display_, state, False);
+  XSync(display_, False);
+  while (XPending(display_)) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    const XClientMessageEvent& message = event.xclient;
+    if (event.type == ClientMessage && message.message_type == request &&
+        static_cast<Atom>(message.data.l[1]) == wanted)
+      stateRequests_[{message.window, wanted}] = static_cast<int>(message.data.l[0]);
+  }
+  auto last = stateRequests_.find({window, wanted});
+  return last == stateRequests_.end() ? -1 : last->second;
 }

@@ -7,7 +7,9 @@
 #include <X11/Xlib.h>
 
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 
 class TXClient {
  public:
@@ -49,6 +51,20 @@ class TXClient {
 
   // The first viewable top-level window whose name is `name`, or 0.
   Window FindWindowByName(const std::string& name);
+  // What the desktop reads of a window: its name (WM_NAME), its WM_CLASS
+  // (false when it has none), the side of the first square icon in its
+  // _NET_WM_ICON (0: none), and whether its WM_HINTS carry the urgency hint.
+  std::string WindowName(Window window);
+  bool ClassHint(Window window, std::string& resName, std::string& resClass);
+  int FirstIconSize(Window window);
+  bool Urgent(Window window);
+
+  // Listens as a window manager to the _NET_WM_STATE requests that clients
+  // send to the root window. From WatchStateRequests on, StateRequested is
+  // the action of the last request about `state` for `window`: 1 add,
+  // 0 remove (2 toggle), -1 when none came.
+  void WatchStateRequests();
+  int StateRequested(Window window, const char* state);
 
   void Sync();
 
@@ -56,4 +72,5 @@ class TXClient {
   Display* display_ = nullptr;
   Window own_ = 0;
   int errors_ = 0;
+  std::map<std::pair<Window, Atom>, int> stateRequests_;
 };

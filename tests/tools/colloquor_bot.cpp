@@ -18,6 +18,7 @@
 //   GONE <ms> <name>                 one closed with its role cleared (left
 //                                    by its own action: no line in a room)
 //   HOSTLOST <ms>                    the host's object closed: sending stops
+//   SUBJECT <ms> <red>|<blue>        a subject object arrived
 //   SUMMARY ... / SENDER ...         at the end
 //
 // <ms> is CLOCK_MONOTONIC in milliseconds, comparable between processes of
@@ -69,6 +70,7 @@ void SleepMs(int64_t ms) {
 
 struct TOptions {
   std::string host = "127.0.0.1";
+  std::string bind;  // the local address to connect from; empty: the system's choice
   int port = 42000;
   std::string name;
   std::string address;
@@ -85,7 +87,8 @@ struct TOptions {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: colloquor-bot --name NAME --address TEXT [--host ADDR] [--port N]\n"
+               "usage: colloquor-bot --name NAME --address TEXT [--host ADDR] [--bind ADDR]\n"
+               "  [--port N]\n"
                "  [--side red|blue] [--lines N] [--interval-ms N] [--start-after-peers N]\n"
                "  [--first-after-ms N] [--exit-after S] [--sync-every-ms N] [--connect-timeout-ms N]\n"
                "  [--age N]\n");
@@ -100,6 +103,7 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
     long long number = std::strtoll(value.c_str(), &end, 10);
     bool numeric = end && *end == '\0' && !value.empty() && number >= 0;
     if (key == "--host") o.host = value;
+    else if (key == "--bind") o.bind = value;
     else if (key == "--name") o.name = value;
     else if (key == "--address") o.address = value;
     else if (key == "--side" && (value == "red" || value == "blue"))
@@ -133,7 +137,7 @@ class TBot {
 
   int Run() {
     host_ = NewReplicationHost();
-    if (!ConnectReplication(host_, FromBytes(o_.host), o_.port, o_.connectTimeoutMs)) {
+    if (!Connect()) {
       std::printf("FAILED %lld connect %s:%d\n", Ms(), o_.host.c_str(), o_.port);
       return 1;
     }
@@ -170,10 +174,24 @@ class TBot {
  private:
   static long long Ms() { return static_cast<long long>(NowMs()); }
 
+  // Like the program's guest, or from the --bind address: a room takes only
+  // a few connections from one address, and many bots on one machine each
+  // come from an address of their own (127.0.0.N).
+  bool Connect() {
+    uint32_t ip = 0, from = 0;
+    if (o_.bind.empty())
+      return ConnectReplication(host_, FromBytes(o_.host), o_.port, o_.connectTimeoutMs) == 1;
+    if (!ResolveIPv4(FromBytes(o_.host), ip) || !ResolveIPv4(FromBytes(o_.bind), from)) return false;
+    return AdoptConnection(host_, OpenConnection(ip, o_.port, o_.connectTimeoutMs, nullptr, from));
+  }
+
   void Serve() {
-    SyncReplication(host_);
-    HandleMessages();
-    ScanObjects();
+    // What one sync leaves waiting is served at once.
+    for (int syncs = 0; syncs == 0 || (ReplicationBacklog(host_) && syncs < 64); ++syncs) {
+      SyncReplication(host_);
+      HandleMessages();
+      ScanObjects();
+    }
   }
 
   // Until `wakeMs`, or (serving on traffic) until the socket has something
@@ -282,6 +300,9 @@ class TBot {
   void ScanObjects() {
     for (const TGNetObjectRef& obj : ReplicatedObjects(host_, OBJ_CREATED)) {
       TString role = GetSlotString(obj, SLOT_ROLE);
+      if (role == u"SUBJECT")
+        std::printf("SUBJECT %lld %s|%s\n", Ms(), ToBytes(GetSlotString(obj, 1)).c_str(),
+                    ToBytes(GetSlotString(obj, 2)).c_str());
       if (IsParticipantRole(role))
         std::printf("JOIN %lld %s %s\n", Ms(), ToBytes(GetSlotString(obj, SLOT_NAME)).c_str(),
                     ToBytes(role).c_str());

@@ -262,6 +262,47 @@ TEST_F(GadgetTest, AListBoxReportsSelectionsAndDoubleClicks) {
   EXPECT_EQ(list->SelectedItem(), -1);
 }
 
+// Regression: Down in a list with nothing selected skipped its first row,
+// and Tab went in the order the gadgets were made instead of the layout's.
+TEST_F(GadgetTest, TabFollowsTheLayoutAndAListIsUsedWithArrowsAndReturn) {
+  TGadgetRef window = ShowWindow(u"keys", 0, 0, 300, 300, kDialog);
+  // Made out of reading order on purpose; the label takes no focus.
+  TGadgetRef cancel = MakeButton(u"Cancel", 210, 266, 80, 24, window, BTN_CANCEL);
+  TGadgetRef field = MakeTextField(10, 240, 190, 20, window, 0);
+  TGadgetRef join = MakeButton(u"Join", 210, 10, 80, 24, window, BTN_OK);
+  MakeLabel(u"note", 210, 40, 80, 20, window, 0);
+  TGadgetRef list = MakeListBox(10, 10, 190, 200, window, 0);
+  AppendItem(list, u"first");
+  AppendItem(list, u"second");
+  FocusWindow(window);
+  list->Activate(ACT_FOCUS);
+  auto press = [&](unsigned long key, bool shift = false) {
+    TGadgetRef before = ActiveGadget();
+    client.Press(key, shift);
+    WaitUntil([&] { return ActiveGadget() != before; }, 2000, [&] { Drain(); });
+    return ActiveGadget();
+  };
+  std::vector<TGadgetRef> visited;
+  for (int i = 0; i < 4; ++i) visited.push_back(press(XK_Tab));
+  EXPECT_EQ(visited, (std::vector<TGadgetRef>{join, field, cancel, list}));
+  EXPECT_EQ(press(XK_Tab, true), cancel);
+  EXPECT_EQ(press(XK_Tab), list);
+
+  Settle();
+  events.clear();
+  const std::pair<unsigned long, int> steps[] = {{XK_Down, 0}, {XK_Down, 1}, {XK_Up, 0}};
+  for (const auto& [key, row] : steps) {
+    client.Press(key);
+    TEventRef selected = WaitEvent(GadgetSelect, list);
+    ASSERT_NE(selected, nullptr) << row;
+    EXPECT_EQ(selected->data, row);
+    events.clear();
+  }
+  client.Press(XK_Return);
+  ASSERT_NE(WaitEvent(GadgetAction, join), nullptr);
+  EXPECT_EQ(list->SelectedItem(), 0);
+}
+
 TEST_F(GadgetTest, ADisabledListBoxShowsItsItemsButReportsNothing) {
   TGadgetRef window = ShowWindow(u"sides", 0, 0, 300, 300, kDialog);
   TGadgetRef list = MakeListBox(10, 10, 190, 200, window, 0);

@@ -91,11 +91,20 @@ TEST_F(GadgetTest, NotifyShowsTheTextLiterallyWithTheRightIcon) {
 
   Answer serious{&client, XK_Return};
   bool alertIcon = false;
-  serious.inspect = [&](Fl_Window* dialog) { alertIcon = HasBoxLabelled(dialog, "!"); };
+  std::string title, resName, resClass;
+  serious.inspect = [&](Fl_Window* dialog) {
+    alertIcon = HasBoxLabelled(dialog, "!");
+    title = client.WindowName(fl_xid(dialog));
+    client.ClassHint(fl_xid(dialog), resName, resClass);
+  };
   AnswerWith(serious);
   EXPECT_EQ(Notify(u"#3 Could Not connect To server.", 1), 0);
   EXPECT_TRUE(serious.pressed);
   EXPECT_TRUE(alertIcon);
+  // Regression: message boxes were titled "Unnamed Window" and the desktop
+  // could not tell whose they were.
+  EXPECT_EQ(title, "Colloquor");
+  EXPECT_EQ(resName, "colloquor");
 }
 
 TEST_F(GadgetTest, ConfirmAndProceedAnswerEscapeAndReturn) {
