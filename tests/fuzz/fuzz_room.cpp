@@ -4,14 +4,20 @@
 // guests (the host) or from their host's connection (the guest), and serve,
 // tick and act as their windows would. Whatever the rooms and their hosts do
 // on receipt runs as in the program: the replication layer's checks, the
-// host's rules for what guests may send, the inbox and the tick's census.
+// hosting room's guard (app/room_guard.h: the host's rules for what guests
+// may send, their quotas, rates and deadlines), the inbox and the tick's
+// census. The first hostile guest is elsewhere on the network, the second at
+// the honest guest's address (another user behind it, or that guest back).
+//
+// The rooms read a clock of the target's own (FuzzClock below), so that an
+// input runs the same each time and a tick is a second to the guard too.
 //
 // The input is a run of records (fuzz_input.h). Control bits:
 //   FUZZ_OTHER_PEER  which of the two hostile guests sends to the host;
 //   FUZZ_TO_GUEST    the packet goes to the guest room instead;
 //   FUZZ_ACTION_MASK 0 delivers the packet; else a room acts, the packet's
 //                    bytes being its input (see Act);
-//   FUZZ_TICK        both rooms tick;
+//   FUZZ_TICK        a second passes and both rooms tick;
 //   FUZZ_DROP        the sender's connection ends (a hostile guest then
 //                    connects afresh);
 //   FUZZ_SYNC        both rooms serve the network.
@@ -20,7 +26,9 @@
 // libFuzzer's -timeout and -rss_limit_mb); the views (bars match the lists,
 // every log line is a received "MSG" text or the room's own, a rename only
 // appends digits, no notice but the one rule's); the host stays in its
-// room under its name. The longest strings the hosts received, the rooms
+// room under its name; what guests keep at the host is within its rules (a
+// participant each at most, never in the host's role, names and addresses
+// within their limits). The longest strings the hosts received, the rooms
 // held and showed are printed at exit, to show long inputs reach them.
 #include <algorithm>
 #include <array>
@@ -31,9 +39,18 @@
 
 #include "app/chat.h"
 #include "app/room_protocol.h"
+#include "app/room_rules.h"
 #include "replication/wire.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/replication/memory_transport.h"
+
+// The millisecond clock (core/clock.h) as the rooms and their hosts read it
+// here: the link step hands them this instead of the system's (-Wl,--wrap).
+// Each reading moves it on a millisecond, so that waiting for a time always
+// ends; each tick moves it on a second. Every input starts at the same time.
+constexpr int32_t FUZZ_CLOCK_START = 1000000;
+int32_t fuzzClock = FUZZ_CLOCK_START;
+extern "C" int32_t __wrap__Z9MilliSecsv() { return fuzzClock++; }
 
 namespace {
 
@@ -145,8 +162,16 @@ class TCheckingView : public TRoomView {
   TGNetObjectRef lastShown_;
 };
 
-// One end of an in-memory connection: the record of what its host sends.
+// Network addresses (IPv4, most significant byte first): the honest
+// guest's, and the first hostile guest's elsewhere.
+constexpr uint32_t GUEST_IP = 0x0a000002;  // FUZZ_GUEST_ADDRESS
+constexpr uint32_t ELSEWHERE_IP = 0x0a000042;
+constexpr uint32_t HOSTILE_IPS[2] = {ELSEWHERE_IP, GUEST_IP};
+
+// One end of an in-memory connection: the record of what its host sends,
+// and the network address the other end sees it at.
 struct TWire {
+  explicit TWire(uint32_t ip = 0) { record->address.ip = ip; }
   std::shared_ptr<TLinkRecord> record = std::make_shared<TLinkRecord>();
   TConnectionId Id() const { return {record.get(), 0}; }
   std::unique_ptr<TPeerLink> NewLink() const { return std::make_unique<TRecordingLink>(record); }
@@ -203,6 +228,7 @@ int32_t SideOf(const TFuzzRecord& record) {
 class TRoomFuzz {
  public:
   TRoomFuzz() : host_(ROLE_HOST, FUZZ_HOST_NAME, FUZZ_HOST_ADDRESS, 500) {
+    for (int i = 0; i < 2; ++i) hostiles_[i] = TWire(HOSTILE_IPS[i]);
     host_.room->Enter();
     host_.room->Welcome();
     host_.ticks = 5;  // past the quiet first ticks: arrivals are announced
@@ -275,9 +301,10 @@ class TRoomFuzz {
       CutGuest();
       return;
     }
-    TWire& hostile = hostiles_[control & FUZZ_OTHER_PEER];
+    int which = control & FUZZ_OTHER_PEER;
+    TWire& hostile = hostiles_[which];
     Push(host_, ConnectionEvent(TNetEvent::TKind::Disconnected, hostile));
-    hostile = TWire();
+    hostile = TWire(HOSTILE_IPS[which]);
     Push(host_, ConnectionEvent(TNetEvent::TKind::Connected, hostile));
   }
 
@@ -289,6 +316,7 @@ class TRoomFuzz {
   }
 
   void TickRooms() {
+    fuzzClock += 1000;
     host_.Tick();
     Pump();
     if (guest_) guest_->Tick();
@@ -304,12 +332,13 @@ class TRoomFuzz {
       Carry(hostToGuest_, *guest_, guestToHost_);
       Carry(guestToHost_, host_, hostToGuest_);
     }
-    for (TWire& hostile : hostiles_) {
+    for (int i = 0; i < 2; ++i) {
+      TWire& hostile = hostiles_[i];
       hostile.record->sent.clear();
       if (hostile.record->disconnectRequested)
         Push(host_, ConnectionEvent(TNetEvent::TKind::Disconnected, hostile));
       if (hostile.record->disconnectRequested || LetGo(hostile)) {
-        hostile = TWire();
+        hostile = TWire(HOSTILE_IPS[i]);
         Push(host_, ConnectionEvent(TNetEvent::TKind::Connected, hostile));
       }
     }
@@ -329,7 +358,7 @@ class TRoomFuzz {
   }
 
   void JoinGuest() {
-    hostToGuest_ = TWire();
+    hostToGuest_ = TWire(GUEST_IP);
     guestToHost_ = TWire();
     guestCut_ = false;
     guest_ = std::make_unique<TSeat>(ROLE_GUEST, FUZZ_GUEST_NAME, FUZZ_GUEST_ADDRESS, 40);
@@ -364,6 +393,24 @@ class TRoomFuzz {
     if (!host_.room->InRoom() || host_.player.name != FUZZ_HOST_NAME ||
         host_.room->Outcome() != ROOM_BACK_TO_BROWSER || host_.view->notices > 0)
       Fail("a peer put the host out of its room or renamed it");
+    CheckGuestsObjects();
+  }
+
+  // What the host holds of its guests keeps to its rules.
+  void CheckGuestsObjects() const {
+    std::vector<int32_t> connections;
+    for (const TGNetObjectRef& obj : host_.host->Objects()) {
+      int32_t connection = ObjectConnection(obj);
+      if (connection == 0 || obj->State() == OBJ_CLOSED) continue;
+      if (std::find(connections.begin(), connections.end(), connection) != connections.end())
+        Fail("a guest holds two objects at the host");
+      connections.push_back(connection);
+      const TString& role = obj->GetString(SLOT_ROLE);
+      if (role != ROLE_GUEST && !role.empty()) Fail("a guest's object in a role not a guest's");
+      if (obj->GetString(SLOT_NAME).size() > GUEST_NAME_LIMIT + NAME_SUFFIX_LIMIT ||
+          obj->GetString(SLOT_ADDRESS).size() > ADDRESS_LIMIT)
+        Fail("a guest's string past its limit at the host");
+    }
   }
 
   static void MeasureStrings(const TSeat& seat) {
@@ -384,6 +431,7 @@ class TRoomFuzz {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzClock = FUZZ_CLOCK_START;
   TRoomFuzz fuzz;
   size_t pos = 0;
   TFuzzRecord record;

@@ -168,6 +168,28 @@ Bytes GuestsHost() {
   return host.Input();
 }
 
+// A guest's lines past the host's burst, and more once seconds have passed;
+// then the other hostile guest, at the honest guest's network address,
+// reports that guest's address as its own, and neither leaves in time.
+Bytes Flood() {
+  TSender mallory(FUZZ_SYNC);
+  auto host = mallory.Learn(FUZZ_HOST_PARTICIPANT_ID);
+  mallory.Participant(u"GUEST", u"Mallory", u"10.0.0.9", 3);
+  mallory.Take();
+  for (int second = 0; second < 3; ++second) {
+    for (int line = 0; line < 15; ++line)
+      mallory.Send(u"MSG", u"Mallory: line " + FromBytes(std::to_string(line)), -1, host);
+    mallory.Take(FUZZ_TICK);
+  }
+  TSender other(FUZZ_OTHER_PEER | FUZZ_SYNC);
+  other.Participant(u"GUEST", FUZZ_GUEST_NAME, FUZZ_GUEST_ADDRESS, 1);
+  other.Take();
+  Bytes input = mallory.Input();
+  input.insert(input.end(), other.Input().begin(), other.Input().end());
+  for (int second = 0; second < 7; ++second) AppendFuzzRecord(input, FUZZ_TICK | FUZZ_SYNC, {});
+  return input;
+}
+
 // Strings as long as one message holds: a participant's name, a line.
 Bytes LongStrings() {
   TSender sender(FUZZ_SYNC);
@@ -220,7 +242,7 @@ int main(int argc, char** argv) {
   AppendFuzzRecord(visit, FUZZ_DROP | FUZZ_OTHER_PEER, traffic[0]);
   ok = ok && Write(dir + "/visit", visit) && Write(dir + "/room-guest", RoomGuest()) &&
        Write(dir + "/guests-host", GuestsHost()) && Write(dir + "/long-strings", LongStrings()) &&
-       Write(dir + "/longest-string", LongestString()) &&
+       Write(dir + "/longest-string", LongestString()) && Write(dir + "/flood", Flood()) &&
        Write(dir + "/oversized-replica", OversizedReplica());
   return ok ? 0 : 1;
 }
