@@ -160,11 +160,19 @@ TEST_F(RoomCues, ActivityRingsTheBellOnlyWhileAnotherApplicationIsInFront) {
                           pump.Step();
                           window->Room().Tick(1, 0);
                         }));
+  // The host passes on only lines of a guest in the room, under its name.
+  TGNetObjectRef me = NewReplicatedObject(guest);
+  SetSlotString(me, 0, u"GUEST");
+  SetSlotString(me, 1, u"Visitor");
+  SetSlotInt(me, 2, SIDE_RED);
+  SetSlotString(me, 3, u"192.0.2.7");
+  SetSlotInt(me, 4, 0);
+  SyncReplication(guest);
   auto say = [&](const TString& text) {
     TGNetObjectRef msg = NewMessageObject(guest);
     SetSlotString(msg, 0, u"MSG");
-    SetSlotString(msg, 1, text);
-    SetSlotInt(msg, 2, 0);
+    SetSlotString(msg, 1, u"Visitor: " + text);
+    SetSlotInt(msg, 2, SIDE_RED);
     SendMessageObject(msg, hostPlayer);
     pump.Step();
   };
