@@ -87,11 +87,36 @@ bool StartsWith(const TString& text, const TString& start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
+// The texts of the "MSG" messages a host let in, in the order they arrived:
+// a guard that hears each arrival, after the room's own guard (the host's
+// rules) has judged it; on a guest, which has none, it lets everything in.
+// A room may sync twice before it shows what arrived (once more when its
+// guard acted), so its view cannot go by the latest sync's messages.
+class TListeningGuard : public TGNetGuard {
+ public:
+  void PeerConnected(int32_t peer, const TNetAddress& address) override {
+    if (rules) rules->PeerConnected(peer, address);
+  }
+  void PeerDisconnected(int32_t peer) override {
+    if (rules) rules->PeerDisconnected(peer);
+  }
+  TGuardRuling Judge(TGNetArrival& arrival) override {
+    TGuardRuling ruling = rules ? rules->Judge(arrival) : TGuardRuling::Accepted();
+    if (arrival.kind == TArrivalKind::Message && ruling.verdict != TGuardVerdict::Refuse &&
+        arrival.slots[0].GetString() == u"MSG")
+      heard.push_back(arrival.slots[SLOT_TEXT].GetString());
+    return ruling;
+  }
+
+  std::shared_ptr<TGNetGuard> rules;
+  std::vector<TString> heard;
+};
+
 // A room's window, recording instead of drawing, with the checks above.
 class TCheckingView : public TRoomView {
  public:
-  TCheckingView(const TPlayer& player, TGNetHostRef host)
-      : player_(player), host_(std::move(host)), shownName_(player.name) {}
+  TCheckingView(const TPlayer& player, const TListeningGuard& listener)
+      : player_(player), listener_(listener), shownName_(player.name) {}
 
   void AppendLog(const TString& text, TLogStyle) override {
     if (text.empty() || text.back() != u'\n') Fail("a log line without its line break");
@@ -135,31 +160,27 @@ class TCheckingView : public TRoomView {
 
  private:
   // A "MSG" line shows its text, then perhaps a stamp, then the line break;
-  // the messages of the latest sync are shown in their order.
+  // messages are shown in the order they arrived (those to others are not).
   bool ShowsReceivedMessage(const TString& text) {
     static const size_t stampLength = Timestamp().size();
-    const TGNetObjectList& messages = ReceivedMessages(host_);
-    size_t from = cursor_ < messages.size() && messages[cursor_] == lastShown_ ? cursor_ + 1 : 0;
-    for (size_t i = from; i < messages.size(); ++i) {
-      if (GetSlotString(messages[i], 0) != u"MSG") continue;
-      const TString& body = messages[i]->GetString(1);
+    const std::vector<TString>& heard = listener_.heard;
+    for (size_t i = shownUpTo_; i < heard.size(); ++i) {
+      const TString& body = heard[i];
       if (!StartsWith(text, body)) continue;
       size_t rest = text.size() - body.size();
       if (rest != 1 && !(rest == stampLength + 1 && text.compare(body.size(), 3, u"** ") == 0))
         continue;
-      cursor_ = i;
-      lastShown_ = messages[i];  // held, so that its address names no later message
+      shownUpTo_ = i + 1;
       return true;
     }
     return false;
   }
 
   const TPlayer& player_;
-  TGNetHostRef host_;
+  const TListeningGuard& listener_;
   TString shownName_;
   size_t reds_ = 0, blues_ = 0;
-  size_t cursor_ = 0;
-  TGNetObjectRef lastShown_;
+  size_t shownUpTo_ = 0;  // in the listener's messages
 };
 
 // Network addresses (IPv4, most significant byte first): the honest
@@ -197,8 +218,15 @@ struct TSeat {
     player.ip = address;
     player.age = age;
     host->UseEndpoint(std::make_unique<TScriptedEndpoint>(events));
-    view = std::make_unique<TCheckingView>(player, host);
+    GuardReplication(host, listener);
+    view = std::make_unique<TCheckingView>(player, *listener);
     room = std::make_unique<TRoom>(TRoomContext{player, host, u"ColloquorRC2b", topicIndex}, *view);
+  }
+  // A hosting room has put its guard on the host at entry: the listener
+  // goes back in front of it.
+  void ListenBeforeTheRules() {
+    listener->rules = room->guard();
+    GuardReplication(host, listener);
   }
   void Tick() {
     ++ticks;
@@ -210,6 +238,7 @@ struct TSeat {
   int32_t ticks = 0;
   TGNetHostRef host;
   TEvents events;
+  std::shared_ptr<TListeningGuard> listener = std::make_shared<TListeningGuard>();
   std::unique_ptr<TCheckingView> view;
   std::unique_ptr<TRoom> room;
 };
@@ -230,6 +259,7 @@ class TRoomFuzz {
   TRoomFuzz() : host_(ROLE_HOST, FUZZ_HOST_NAME, FUZZ_HOST_ADDRESS, 500) {
     for (int i = 0; i < 2; ++i) hostiles_[i] = TWire(HOSTILE_IPS[i]);
     host_.room->Enter();
+    host_.ListenBeforeTheRules();
     host_.room->Welcome();
     host_.ticks = 5;  // past the quiet first ticks: arrivals are announced
     host_.Tick();
