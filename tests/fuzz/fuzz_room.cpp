@@ -9,7 +9,7 @@
 // census. The first hostile guest is elsewhere on the network, the second at
 // the honest guest's address (another user behind it, or that guest back).
 //
-// The rooms read a clock of the target's own (FuzzClock below), so that an
+// The rooms read a clock of the target's own (fuzzClock, below), so that an
 // input runs the same each time and a tick is a second to the guard too.
 //
 // The input is a run of records (fuzz_input.h). Control bits:
@@ -223,7 +223,7 @@ struct TSeat {
     room = std::make_unique<TRoom>(TRoomContext{player, host, u"ColloquorRC2b", topicIndex}, *view);
   }
   // A hosting room has put its guard on the host at entry: the listener
-  // goes back in front of it.
+  // takes its place and hands each arrival on to it.
   void ListenBeforeTheRules() {
     listener->rules = room->guard();
     GuardReplication(host, listener);
