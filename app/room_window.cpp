@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr int32_t LOCK_LEFT = 1;
-
 struct TRoomGadgets {
   TGadgetRef window, logArea, saveButton, copyButton, muteButton, redList, redButton, redBar;
   TGadgetRef blueList, blueButton, blueBar, inputField, sendButton, undecidedButton;

@@ -1,12 +1,13 @@
 // libFuzzer target over the receive path of the replication layer.
 //
-// The input is a run of records [control byte][2-byte length][packet bytes].
-// Each packet is checked and unpacked on its own (whatever is accepted must
-// pack back to its canonical form, whatever is refused must fail to unpack
-// the same way), then handed to a host as if it came from one of two peers.
-// A refused packet must be counted under the reason of its verdict. Control
-// bit 0 picks the peer; bit 6 drops that peer afterwards (the disconnection
-// steps) and puts a fresh one in its place; bit 7 syncs.
+// The input is a run of records (fuzz_input.h). Each packet is checked and
+// unpacked on its own (whatever is accepted must pack back to its canonical
+// form, whatever is refused must fail to unpack the same way), then handed
+// to a host as if it came from one of two peers. A refused packet must be
+// counted under the reason of its verdict. Control bit FUZZ_OTHER_PEER picks
+// the peer; FUZZ_DROP drops that peer afterwards (the disconnection steps)
+// and puts a fresh one in its place; FUZZ_SYNC syncs. Strings run up to the
+// largest a message holds (65,517 characters) when the input is that long.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "core/error.h"
 #include "replication/replication.h"
+#include "tests/fuzz/fuzz_input.h"
 #include "tests/replication/memory_transport.h"
 
 namespace {
@@ -138,14 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   own->SetString(0, u"HOST");
   TRecordedPeer peers[2] = {AddRecordedPeer(*host), AddRecordedPeer(*host)};
   size_t pos = 0;
-  while (size - pos >= 3) {
-    uint8_t control = data[pos];
-    size_t length = std::min<size_t>(Big(data + pos + 1, 2), size - pos - 3);
-    const uint8_t* packet = data + pos + 3;
-    pos += 3 + length;
+  TFuzzRecord record;
+  while (NextFuzzRecord(data, size, pos, record)) {
+    uint8_t control = record.control;
+    const uint8_t* packet = record.bytes;
+    size_t length = record.size;
     TPacketVerdict verdict = CheckAlone(packet, length);
-    TRecordedPeer& from = peers[control & 1];
-    TRecordedPeer& other = peers[~control & 1];
+    TRecordedPeer& from = peers[control & FUZZ_OTHER_PEER];
+    TRecordedPeer& other = peers[~control & FUZZ_OTHER_PEER];
     size_t before = other.Sent().size();
     int64_t refused = verdict == TPacketVerdict::Ok ? 0 : host->Drops().Count(DropReasonOf(verdict));
     host->ReceivePacket(from.peer, packet, length);
@@ -156,11 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const Bytes& relayed = other.Sent().back();
       if (!std::equal(relayed.begin() + 2, relayed.end(), packet + 2, packet + length)) Fail("relay changed the slots");
     }
-    if (control & 0x40) {
+    if (control & FUZZ_DROP) {
       host->DropPeer(from.peer);
       from = AddRecordedPeer(*host);
     }
-    if (control & 0x80) host->Sync();
+    if (control & FUZZ_SYNC) host->Sync();
     for (auto& peer : peers) peer.record->sent.clear();
   }
   CheckHost(*host);
