@@ -133,15 +133,16 @@ class TCheckingView : public TRoomView {
   void EnableExtend(bool) override {}
   void EnableChangeSubject(bool) override {}
   void ShowSubject(const TString&, const TString&, const TString&) override {}
-  void ShowParticipants(const std::vector<TString>& reds,
+  void ShowParticipants(const std::vector<TString>& reds, const std::vector<TString>& undecided,
                         const std::vector<TString>& blues) override {
     reds_ = reds.size();
     blues_ = blues.size();
+    undecided_ = undecided.size();
   }
   void ShowConnection(bool) override {}
   void ShowBars(int32_t reds, int32_t blues, int32_t count) override {
     if (static_cast<size_t>(reds) != reds_ || static_cast<size_t>(blues) != blues_ ||
-        reds + blues > count)
+        reds_ + blues_ + undecided_ != static_cast<size_t>(count))
       Fail("the bars disagree with the lists");
   }
   void Notice(const TString& text) override {
@@ -179,7 +180,7 @@ class TCheckingView : public TRoomView {
   const TPlayer& player_;
   const TListeningGuard& listener_;
   TString shownName_;
-  size_t reds_ = 0, blues_ = 0;
+  size_t reds_ = 0, blues_ = 0, undecided_ = 0;
   size_t shownUpTo_ = 0;  // in the listener's messages
 };
 
