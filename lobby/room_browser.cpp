@@ -20,7 +20,6 @@ const char16_t kPortNote[] =
     u"Creating a room asks your router to forward UDP port 42000, and the room says whether it "
     u"did. Joining a room needs nothing forwarded.";
 
-
 struct TBrowserGadgets {
   TGadgetRef window, roomList, joinButton, refreshButton, createButton, addressButton;
   TGadgetRef cancelButton, lobbyStatus, portNote;
