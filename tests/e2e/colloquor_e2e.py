@@ -332,7 +332,7 @@ class Instance:
                     break
                 self.click(browser, *BROWSER["refresh"])
                 time.sleep(0.5)
-        self.choose_first_room(browser)
+        self.choose_first_room()
         return self.entered_room()
 
     def entered_room(self):
@@ -352,20 +352,27 @@ class Instance:
         self.answer_prompt("^Join by Address$", address)
         return self.room_window()
 
-    def choose_first_room(self, browser):
-        """Joins the browser's first room. The list fills once the lobby has
-        answered, after the window shows: a choice made before that finds no
-        row, so it is made again while the browser stays open."""
+    def choose_first_room(self):
+        """Joins the first room of the browser that is open. The list fills
+        once the lobby has answered, after the window shows: a choice made
+        before that finds no row, so it is made again while that browser
+        stays open. Done when that browser has closed (a guest turned away
+        at once may already have a new one)."""
         title = "^Server List: ColloquorRC2b$"
         for _ in range(10):
-            if not self.windows(title):
+            found = self.windows(title)
+            if not found:
                 return
-            self.click(browser, *BROWSER["first_row"])
-            self.click(browser, *BROWSER["join"])
+            browser = found[-1]
+            closed = lambda: browser not in self.windows(title)  # noqa: E731
             try:
-                wait_for(lambda: not self.windows(title), 3, "the browser to close")
-            except AssertionError:
-                pass
+                self.click(browser, *BROWSER["first_row"])
+                self.click(browser, *BROWSER["join"])
+                wait_for(closed, 3, "the browser to close")
+                return
+            except (subprocess.CalledProcessError, AssertionError):
+                if closed():
+                    return
         raise AssertionError("%s: the first room could not be chosen" % self.name)
 
     def room_window(self, timeout=60):

@@ -148,12 +148,12 @@ class Room(unittest.TestCase):
 
         # /ban: kicked at once, and again within about a second of returning.
         hal.say("/ban dave0")
-        browser = twin.window(BROWSER_TITLE)
+        why = twin.window("^Colloquor$")  # the box that says why, over the browser
         hal.wait_log(lambda t: "\n** Dave0 was banned from the room ** " in t,
                      what="the ban in the host's log")
-        twin.key(twin.window("^Colloquor$"), "Return")  # the box that says why
+        twin.key(why, "Return")
         twin.gone("^Colloquor$")
-        twin.choose_first_room(browser)
+        twin.choose_first_room()
         twin.window(BROWSER_TITLE)
         twin.window("^Colloquor$")
 
