@@ -277,7 +277,8 @@ class TRoomFuzz {
     if (record.control & FUZZ_DROP) DropSender(record.control);
     if (record.control & FUZZ_TICK) TickRooms();
     if (record.control & FUZZ_SYNC) ServeRooms();
-    Check();
+    // A packet or a drop alone waits in the network until a room serves.
+    if (action != 0 || (record.control & (FUZZ_TICK | FUZZ_SYNC))) Check();
   }
 
   // What is still on its way arrives, and the census sees it.
@@ -429,7 +430,8 @@ class TRoomFuzz {
 
   // What the host holds of its guests keeps to its rules.
   void CheckGuestsObjects() const {
-    std::vector<int32_t> connections;
+    static std::vector<int32_t> connections;  // kept: checked after most records
+    connections.clear();
     for (const TGNetObjectRef& obj : host_.host->Objects()) {
       int32_t connection = ObjectConnection(obj);
       if (connection == 0 || obj->State() == OBJ_CLOSED) continue;
