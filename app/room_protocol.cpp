@@ -242,9 +242,7 @@ void TRoom::ScanObjects(int32_t secondTicks, int32_t lobbyTicks) {
     kicked = kicked || event.kind == CENSUS_KICK;
   }
   view_.ShowParticipants(census.redNames, census.undecidedNames, census.blueNames);
-  int32_t sinceHeard =
-      static_cast<int32_t>(static_cast<uint32_t>(MilliSecs()) - static_cast<uint32_t>(lastHeardMs_));
-  view_.ShowConnection(ConnectionLit(sinceHeard));
+  view_.ShowConnection(ConnectionLit(ClockElapsed(MilliSecs(), lastHeardMs_)));
   view_.ShowBars(census.reds, census.blues, census.count);
   if (IsHost() && GetSlotInt(subjectObject_, SLOT_REMAINING) <= 0)
     EndTopic(secondTicks, census.reds, census.blues, census.count);

@@ -4,6 +4,7 @@
 
 #include "app/chat.h"
 #include "app/room_model.h"
+#include "core/clock.h"
 
 namespace {
 
@@ -16,17 +17,13 @@ const TGuardRuling kForbidden = TGuardRuling::Refused(TDropReason::Forbidden);
 const TGuardRuling kOverQuota = TGuardRuling::Refused(TDropReason::OverQuota);
 const TGuardRuling kTooFast = TGuardRuling::Refused(TDropReason::TooFast);
 
-int32_t Elapsed(int32_t now, int32_t then) {
-  return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(then));
-}
-
 // Refills the bucket for the time since its last use; whether it is full.
 bool Refill(TTokenBucket& bucket, int32_t perSecond, int32_t burst, int32_t now) {
   const int64_t full = int64_t{burst} * 1000;
   if (bucket.milliTokens < 0) {
     bucket.milliTokens = full;
   } else {
-    int64_t elapsed = std::max<int32_t>(0, Elapsed(now, bucket.at));
+    int64_t elapsed = std::max<int32_t>(0, ClockElapsed(now, bucket.at));
     bucket.milliTokens = std::min(full, bucket.milliTokens + elapsed * perSecond);
   }
   bucket.at = now;
@@ -253,8 +250,8 @@ std::vector<int32_t> OverstayingGuests(const TGuardBook& book, int32_t now) {
   std::vector<int32_t> overstaying;
   for (const auto& [connection, guest] : book.guests) {
     bool present = guest.participant != 0 && !guest.leaving;
-    if ((guest.kicked && Elapsed(now, guest.kickedAt) > KICK_GRACE_MS) ||
-        (!present && Elapsed(now, guest.since) > PARTICIPANT_DEADLINE_MS))
+    if ((guest.kicked && ClockElapsed(now, guest.kickedAt) > KICK_GRACE_MS) ||
+        (!present && ClockElapsed(now, guest.since) > PARTICIPANT_DEADLINE_MS))
       overstaying.push_back(connection);
   }
   return overstaying;

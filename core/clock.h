@@ -12,7 +12,10 @@ int32_t MilliSecs();
 // Wall-clock time in milliseconds since the epoch.
 int64_t WallMilliSecs();
 
-// True when reading `now` has reached `deadline` (signed difference).
-inline bool ClockReached(int32_t now, int32_t deadline) {
-  return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(deadline)) >= 0;
+// Milliseconds from reading `then` to reading `now`, across a wrap.
+inline int32_t ClockElapsed(int32_t now, int32_t then) {
+  return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(then));
 }
+
+// True when reading `now` has reached `deadline` (signed difference).
+inline bool ClockReached(int32_t now, int32_t deadline) { return ClockElapsed(now, deadline) >= 0; }

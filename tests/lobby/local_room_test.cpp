@@ -7,16 +7,9 @@
 #include <avahi-common/domain.h>
 
 #include "lobby/local_room.h"
+#include "tests/lobby/lobby_rooms.h"
 
 namespace {
-
-TGNetServerRef LobbyRoom(const char16_t* server, const char16_t* ip) {
-  auto room = std::make_shared<TGNetServer>();
-  room->game = u"ColloquorRC2b";
-  room->server = server;
-  room->ip = ip;
-  return room;
-}
 
 TLocalRoom LocalRoom(const std::string& name, const std::string& address, int port = 42000,
                      bool sameGame = true) {

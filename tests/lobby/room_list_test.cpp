@@ -6,16 +6,9 @@
 #include "lobby/room_address.h"
 #include "lobby/room_list.h"
 #include "lobby/socket.h"
+#include "tests/lobby/lobby_rooms.h"
 
 namespace {
-
-TGNetServerRef LobbyRoom(const char16_t* server, const char16_t* ip) {
-  auto room = std::make_shared<TGNetServer>();
-  room->game = u"ColloquorRC2b";
-  room->server = server;
-  room->ip = ip;
-  return room;
-}
 
 TLocalRoom LocalRoom(const std::string& name, const std::string& address) {
   return {name, address, 42000, true, true};
