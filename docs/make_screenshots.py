@@ -11,7 +11,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
@@ -40,7 +39,7 @@ def main():
         alice = h.start("Alice")
         alice.host()
         wait_for(lambda: any(r[1] == "Alices_Room" for r in h.lobby.rooms()), 10, "the room")
-        time.sleep(6)  # arrivals are announced after the room's first 5 ticks
+        alice.past_five_ticks()
 
         bob = h.start("Bob")
         bob.join()
