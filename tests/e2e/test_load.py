@@ -431,7 +431,13 @@ class Churn(HostedRoom):
             bot.process.wait(10)
             killed[bot.name] = now_ms()
 
+        # A guest that leaves cleanly before the host's next tick is never
+        # announced: three lines, a second apart, span a tick.
+        def announced(bots):
+            self.wait_all(bots, lambda b: len(b.sent) >= 3, 30, "the guests a while in")
+
         def terminate(bot):
+            announced([bot])
             self.leave_cleanly([bot])
             terminated.append(bot.name)
 
@@ -457,9 +463,7 @@ class Churn(HostedRoom):
                     terminate(bot)
         if not present:
             spawn()
-        # A guest that leaves cleanly before the host's next tick is never
-        # announced: three lines, a second apart, span a tick.
-        self.wait_all(present, lambda b: len(b.sent) >= 3, 30, "the last guests a while in")
+        announced(present)
         self.leave_cleanly(present)
         terminated += [b.name for b in present]
         count = len(self.bots) - len(staying)
